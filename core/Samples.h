@@ -1,0 +1,35 @@
+// Raw and signed samples. A raw sample is the instrument's unsigned 16-bit value (0 bottom of
+// the range, 32768 mid-scale, 65535 top); a signed sample is raw minus 32768, which in 16 bits
+// is the raw value with bit 15 inverted.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace rv8 {
+
+constexpr int kRawBufferSamples = 131093;  // room of each raw channel buffer
+constexpr int kChannels = 2;
+
+constexpr int16_t RawToSigned(uint16_t raw) {
+    return static_cast<int16_t>(static_cast<uint16_t>(raw ^ 0x8000u));
+}
+
+// Builds the interleaved block (channel 1 sample 0, channel 2 sample 0, channel 1 sample 1, ...)
+// from the two raw buffers in one linear pass. `block` must hold 2 * frames values.
+inline void InterleaveRaw(const uint16_t* ch1, const uint16_t* ch2, int16_t* block,
+                          std::size_t frames) {
+    for (std::size_t i = 0; i < frames; ++i) {
+        block[2 * i] = RawToSigned(ch1[i]);
+        block[2 * i + 1] = RawToSigned(ch2[i]);
+    }
+}
+
+// Clears the two lowest bits of every value (the recorded resolution): -1 -> -4, 5 -> 4.
+inline void MaskLowBits(int16_t* values, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) {
+        values[i] = static_cast<int16_t>(static_cast<uint16_t>(values[i]) & 0xFFFCu);
+    }
+}
+
+}  // namespace rv8

@@ -1,0 +1,98 @@
+// Kurvo: the scope screen. Draws two channels against a 10 x 8 graticule, each against its own
+// vertical range in signed raw units (-32768 bottom of the input range, 32767 top), as traces
+// (PlotBuffer) or as spectra (PlotArray). The member names are the ones the window uses.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include <QColor>
+#include <QImage>
+#include <QWidget>
+
+namespace rv8 {
+
+class Kurvo : public QWidget {
+    Q_OBJECT
+  public:
+    explicit Kurvo(QWidget* parent = nullptr);
+    ~Kurvo() override;
+
+    // Channel drawn while BothChannels is false (0 channel 1, 1 channel 2).
+    void ShownChannel(int16_t channel);
+    // true: both channels drawn.
+    void BothChannels(bool both);
+    // Width of the time view in blocks of 512 frames (1..32); shown on the time axis.
+    void HorizontalScale(int16_t scale);
+    // 0 off, 1 on: earlier traces stay visible and fade.
+    void PersistenceMode(int16_t mode);
+    // 0..32: 0 fades at once, 32 keeps earlier traces longest.
+    void PersistenceDepth(int16_t depth);
+    // Draws N points per channel from an interleaved array (channel index fastest in memory),
+    // stretched across the width: the spectra.
+    void PlotArray(const std::vector<int16_t>& values);
+    // Reads valuesPerFrame x frameCount consecutive values from `first` during the call (the
+    // first two of each frame are channel 1 and channel 2) and draws frameCount points per
+    // channel. Keeps no reference: the caller frees the data right after.
+    void PlotBuffer(const int16_t& first, int16_t valuesPerFrame, int16_t frameCount);
+    // Puts the chart's picture on the clipboard as an image.
+    void CopyToClipboard();
+    // Colour of a channel's trace, as 0x00BBGGRR.
+    void TraceColor(int16_t channel, int32_t bgr);
+    int32_t YMax(int16_t channel) const;
+    void YMax(int16_t channel, int32_t value);
+    int32_t YMin(int16_t channel) const;
+    void YMin(int16_t channel, int32_t value);
+
+    // Read-outs for tests and tools.
+    bool bothChannels() const { return both_; }
+    int16_t shownChannel() const { return shown_; }
+    int16_t horizontalScale() const { return hscale_; }
+    int16_t persistenceMode() const { return persistMode_; }
+    int16_t persistenceDepth() const { return persistDepth_; }
+    QColor traceColor(int channel) const { return colors_[channel & 1]; }
+    int plotCount() const { return plotCount_; }
+    enum class PlotKind { None, Buffer, Array };
+    PlotKind lastPlotKind() const { return lastKind_; }
+    // The interleaved values (2 per point) of the last plot, as the chart took them.
+    const std::vector<int16_t>& lastPlotValues() const { return lastValues_; }
+    // Renders the chart as it is on screen.
+    QImage picture();
+
+  signals:
+    // Raised once for each change of a vertical range made by the user with the mouse (wheel:
+    // zoom about the centre; drag: move). Changes made through YMax/YMin raise nothing.
+    void RangeChanged(int32_t a, int32_t b);
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+
+  private:
+    void render();
+    bool channelShown(int channel) const { return both_ || shown_ == channel; }
+
+    bool both_ = false;
+    int16_t shown_ = 0;
+    int16_t hscale_ = 1;
+    int16_t persistMode_ = 0;
+    int16_t persistDepth_ = 0;
+    std::array<QColor, 2> colors_{QColor(0, 0, 255), QColor(192, 0, 0)};
+    std::array<int32_t, 2> ymax_{32767, 32767};
+    std::array<int32_t, 2> ymin_{-32768, -32768};
+    int plotCount_ = 0;
+    PlotKind lastKind_ = PlotKind::None;
+    std::vector<int16_t> lastValues_;
+    QImage frame_;        // the picture shown: graticule plus traces
+    QImage persistence_;  // fading earlier traces
+    QPoint dragStart_;
+    bool dragging_ = false;
+    std::array<int32_t, 2> dragMin_{}, dragMax_{};
+};
+
+}  // namespace rv8

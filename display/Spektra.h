@@ -1,0 +1,35 @@
+// Spektra: the amplitude spectrum of 1024 signed samples, 513 bins from frequency 0 to half
+// the sample frequency. One instance per channel; the transform is planned once and reused.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+namespace rv8 {
+
+class Spektra {
+  public:
+    static constexpr int kInputs = 1024;
+    static constexpr int kBins = kInputs / 2 + 1;
+
+    Spektra();
+    ~Spektra();
+    Spektra(const Spektra&) = delete;
+    Spektra& operator=(const Spektra&) = delete;
+
+    // Stores `sample` as input number `index` (0..1023); other indices are ignored.
+    void SetInput(int16_t index, const int16_t& sample);
+    // Computes the spectrum of inputs 0..count-1 (count is 1024; inputs beyond count count as 0).
+    void Transform(int16_t count);
+    // Value of bin 0..512 after Transform, in the chart's raw units (see Spektra.cpp for the
+    // scaling), limited to the 16-bit range; other bins give 0.
+    double BinValue(int16_t bin) const;
+
+  private:
+    struct Plan;
+    Plan* plan_;
+    std::array<float, kInputs> input_{};
+    std::array<double, kBins> bins_{};
+};
+
+}  // namespace rv8

@@ -1,0 +1,163 @@
+#include <cmath>
+#include <limits>
+
+#include <gtest/gtest.h>
+
+#include "core/Numbers.h"
+#include "core/Samples.h"
+
+namespace rv8 {
+namespace {
+
+struct TextCase {
+    const char* name;
+    QString text;
+    double expected;
+};
+
+class TextToNumberTest : public ::testing::TestWithParam<TextCase> {};
+
+TEST_P(TextToNumberTest, ReadsTheLeadingNumber) {
+    const TextCase& c = GetParam();
+    const double got = TextToNumber(c.text);
+    if (std::isinf(c.expected)) {
+        EXPECT_EQ(got, c.expected);
+    } else {
+        EXPECT_DOUBLE_EQ(got, c.expected) << c.text.toStdString();
+    }
+}
+
+const double kInf = std::numeric_limits<double>::infinity();
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, TextToNumberTest,
+    ::testing::Values(TextCase{"Volts", "12.5 V", 12.5}, TextCase{"Letters", "abc", 0},
+                      TextCase{"Exponent", "2.5e3", 2500}, TextCase{"UpperExponent", "2.5E3", 2500},
+                      TextCase{"InnerBlank", "1 000", 1000}, TextCase{"SignSpace", " 50000", 50000},
+                      TextCase{"LeadingPoint", " .025", 0.025}, TextCase{"Negative", "-40", -40},
+                      TextCase{"Tabs", "\t1\n2", 12}, TextCase{"Empty", "", 0},
+                      TextCase{"Blanks", "   ", 0}, TextCase{"LonePoint", ".", 0},
+                      TextCase{"LoneSign", "-", 0}, TextCase{"ExpOnly", "e5", 0},
+                      TextCase{"DoubleSign", "+-1", 0}, TextCase{"SecondPoint", "1.2.3", 1.2},
+                      TextCase{"DanglingExp", "7e", 7}, TextCase{"DanglingExpSign", "7e-", 7},
+                      TextCase{"NegExp", "5e-1", 0.5}, TextCase{"Huge", "1e400", kInf},
+                      TextCase{"HugeNeg", "-1e400", -kInf}, TextCase{"Tiny", "1e-400", 0},
+                      TextCase{"ManyDigitsTimesTiny", "123456e-400", 0},
+                      TextCase{"NaNText", "NaN", 0}, TextCase{"InfText", "Inf", 0},
+                      TextCase{"ArabicIndicDigits", QString::fromUtf8("\u0661\u0662"), 0},
+                      TextCase{"Comma", "12,5", 12}, TextCase{"HalfLeadingZeros", "0007.5", 7.5},
+                      TextCase{"HugeExponentDigits", "1e99999999999999", kInf}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(TextToNumber, LongInputsStayBounded) {
+    EXPECT_EQ(TextToNumber(QString(10000, QLatin1Char('9'))), kInf);
+    EXPECT_DOUBLE_EQ(TextToNumber(QStringLiteral("1") + QString(1 << 20, QLatin1Char('0'))), kInf);
+    EXPECT_EQ(TextToNumber(QString(1 << 20, QLatin1Char('x'))), 0);
+}
+
+struct RoundCase {
+    double in;
+    int32_t i32;
+    int16_t i16;
+};
+
+TEST(Rounding, HalvesGoToTheEvenNeighbourAndRangesSaturate) {
+    const RoundCase cases[] = {
+        {2.5, 2, 2},
+        {3.5, 4, 4},
+        {-2.5, -2, -2},
+        {12.5, 12, 12},
+        {13.5, 14, 14},
+        {0.4999, 0, 0},
+        {253.90625, 254, 254},
+        {40000, 40000, 32767},
+        {-40000, -40000, -32768},
+        {32767.5, 32768, 32767},
+        {2147483647.5, 2147483647, 32767},
+        {3e9, 2147483647, 32767},
+        {-3e9, -2147483647 - 1, -32768},
+        {kInf, 2147483647, 32767},
+        {-kInf, -2147483647 - 1, -32768},
+        {std::nan(""), 0, 0},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(RoundToI32(c.in), c.i32) << c.in;
+        EXPECT_EQ(RoundToI16(c.in), c.i16) << c.in;
+    }
+}
+
+TEST(Rounding, ThreeDecimalsTieToEven) {
+    EXPECT_DOUBLE_EQ(Round3(0.1234), 0.123);
+    EXPECT_DOUBLE_EQ(Round3(0.0625), 0.062);  // exact binary tie
+    EXPECT_DOUBLE_EQ(Round3(-0.0625), -0.062);
+    EXPECT_DOUBLE_EQ(Round3(3.9), 3.9);
+    EXPECT_TRUE(std::isnan(Round3(std::nan(""))));
+    EXPECT_EQ(Round3(1e300), 1e300);
+}
+
+struct FormatCase {
+    double v;
+    const char* signSpace;
+    const char* plain;
+};
+
+TEST(Formats, SignSpaceAndPlain) {
+    const FormatCase cases[] = {
+        {0, " 0", "0"},
+        {50000, " 50000", "50000"},
+        {0.025, " .025", "0.025"},
+        {0.2, " .2", "0.2"},
+        {80, " 80", "80"},
+        {10, " 10", "10"},
+        {-4, "-4", "-4"},
+        {-0.4, "-.4", "-0.4"},
+        {50000.5, " 50000.5", "50000.5"},
+        {2008, " 2008", "2008"},
+        {1.0 / 3.0, " .333333333333333", "0.333333333333333"},
+        {123456789012345.0, " 123456789012345", "123456789012345"},
+        {1e20, " 1E+20", "1E+20"},
+        {-0.0, " 0", "0"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(FormatSignSpace(c.v).toStdString(), c.signSpace) << c.v;
+        EXPECT_EQ(FormatPlain(c.v).toStdString(), c.plain) << c.v;
+    }
+}
+
+TEST(Formats, ZeroPatternRoundsHalvesAwayFromZero) {
+    EXPECT_EQ(FormatZeroPattern(6172.5), "6173");
+    EXPECT_EQ(FormatZeroPattern(50000), "50000");
+    EXPECT_EQ(FormatZeroPattern(0.5), "1");
+    EXPECT_EQ(FormatZeroPattern(-0.5), "-1");
+    EXPECT_EQ(FormatZeroPattern(0.4), "0");
+    EXPECT_EQ(FormatZeroPattern(1073741823.5), "1073741824");
+}
+
+TEST(Formats, VoltsUseTheLocaleSeparator) {
+    const QLocale c(QLocale::C);
+    const QLocale de(QLocale::German, QLocale::Germany);
+    EXPECT_EQ(FormatVolts(4, c), "4.00 V");
+    EXPECT_EQ(FormatVolts(-4, c), "-4.00 V");
+    EXPECT_EQ(FormatVolts(0.4, de), "0,40 V");
+    EXPECT_EQ(FormatVolts(1234.5, de), "1234,50 V");
+    EXPECT_EQ(FormatVolts(0.125, c), "0.13 V");
+    EXPECT_EQ(FormatVolts(-0.001, c), "0.00 V");
+}
+
+TEST(Samples, RawToSignedInvertsBit15) {
+    EXPECT_EQ(RawToSigned(0), -32768);
+    EXPECT_EQ(RawToSigned(32767), -1);
+    EXPECT_EQ(RawToSigned(32768), 0);
+    EXPECT_EQ(RawToSigned(65535), 32767);
+}
+
+TEST(Samples, MaskClearsTheTwoLowestBits) {
+    int16_t v[] = {-1, 5, 32767, 0, -32768, 3, 4};
+    MaskLowBits(v, 7);
+    const int16_t expected[] = {-4, 4, 32764, 0, -32768, 0, 4};
+    for (int i = 0; i < 7; ++i)
+        EXPECT_EQ(v[i], expected[i]) << i;
+}
+
+}  // namespace
+}  // namespace rv8
