@@ -1,0 +1,106 @@
+#include "logging/Recorder.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include "core/Numbers.h"
+#include "core/Samples.h"
+
+namespace rv8 {
+
+namespace {
+const QString kLogTitle = QStringLiteral("Log file");
+}
+
+QString Recorder::FirstListedFile(const QString& pattern) {
+    if (pattern.isEmpty()) return {};
+    const QFileInfo info(pattern);
+    const QString name = info.fileName();
+    if (name.isEmpty()) return {};
+    QDir dir = info.dir();
+    if (!dir.exists()) return {};
+    const bool wildcards = name.contains(QLatin1Char('*')) || name.contains(QLatin1Char('?'));
+    if (!wildcards) {
+        const QFileInfo exact(dir, name);
+        return exact.isFile() && !exact.isHidden() ? name : QString();
+    }
+    const QStringList found = dir.entryList({name}, QDir::Files | QDir::NoDotAndDotDot, QDir::Name);
+    return found.isEmpty() ? QString() : found.first();
+}
+
+void Recorder::Check1_Click() {
+    if (c_.Check1.isChecked()) {
+        StartSteps();
+    } else {
+        StopSteps();
+    }
+}
+
+void Recorder::StartSteps() {
+    // Any existing ordinary file that the listing finds counts as taken, however short its
+    // name: starting on it would overwrite someone's data.
+    if (!FirstListedFile(c_.Text1.text()).isEmpty()) {
+        messages_.show(kLogTitle,
+                       c_.Text1.text() + QStringLiteral(" exists, please specify a new name"),
+                       MessageIcon::None);
+        c_.Check1.setChecked(false);
+        return;
+    }
+    for (QPushButton* b : c_.steppers)
+        b->setEnabled(false);
+    LoggedRecordCount = 0;
+    writer_.ChannelCount(2);
+    rateInFile_ = TextToNumber(c_.SetSampleFreqTextBox.text());
+    writer_.SampleRate(rateInFile_);
+    writer_.FileName(c_.Text1.text());
+    const double s1 = TextToNumber(c_.SetSenseCh1TextBox.text());
+    writer_.SetChannelRange(s1, -s1, 0);
+    const double s2 = TextToNumber(c_.SetSenseCh2TextBox.text());
+    writer_.SetChannelRange(s2, -s2, 1);
+    if (!writer_.OpenFile()) {
+        Fail(QStringLiteral("The recording could not be started.\n%1").arg(writer_.errorString()));
+        return;
+    }
+    c_.eventcount.setText(QStringLiteral("0/8000"));
+}
+
+void Recorder::StopSteps() {
+    writer_.CloseFile();
+    for (QPushButton* b : c_.steppers)
+        b->setEnabled(true);
+}
+
+void Recorder::Fail(const QString& text) {
+    messages_.show(kLogTitle, text, MessageIcon::Warning);
+    if (c_.Check1.isChecked()) {
+        c_.Check1.setChecked(false);  // runs the stop steps
+    } else {
+        StopSteps();
+    }
+}
+
+void Recorder::LoggingStep(int16_t* block, int32_t frames) {
+    // A ticked box without an open file (a refused name whose message is still up, or a
+    // recording that failed) writes nothing.
+    if (!c_.Check1.isChecked() || LoggedRecordCount >= kCapacity || !writer_.isOpen()) return;
+    MaskLowBits(block, 2 * static_cast<std::size_t>(frames));
+    // The sample-frequency box stays editable during a recording: each record carries the rate
+    // in force when it was written.
+    const double rate = TextToNumber(c_.SetSampleFreqTextBox.text());
+    if (rate != rateInFile_) {
+        rateInFile_ = rate;
+        writer_.SampleRate(rate);
+    }
+    const QString number = QString::number(LoggedRecordCount);
+    writer_.AddComment(c_.Text2.text() + QLatin1Char(' ') + number);
+    writer_.AddEventMark(1);
+    if (!writer_.WriteBlock(block, frames)) {
+        Fail(QStringLiteral("The recording was ended: record %1 could not be written.\n%2")
+                 .arg(number, writer_.errorString()));
+        return;
+    }
+    c_.eventcount.setText(number + QStringLiteral("/8000"));
+    ++LoggedRecordCount;
+}
+
+}  // namespace rv8

@@ -1,0 +1,61 @@
+// Recording start and stop ("Log to Corvex file!") and the logging step that ends every display
+// pass: while a recording is open, each pass appends one record (numbered comment, event mark 1
+// and the block of both channels with the two lowest bits of every sample cleared).
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include "core/Messages.h"
+#include "logging/WriteVelmarFileII.h"
+
+namespace rv8 {
+
+struct RecorderControls {
+    QCheckBox& Check1;   // "Log to Corvex file!"
+    QLineEdit& Text1;    // file name
+    QLineEdit& Text2;    // comment
+    QLabel& eventcount;  // "n/8000"
+    QLineEdit& SetSampleFreqTextBox;
+    QLineEdit& SetSenseCh1TextBox;
+    QLineEdit& SetSenseCh2TextBox;
+    // Disabled while a recording is open, in this order.
+    std::array<QPushButton*, 6> steppers;
+};
+
+class Recorder {
+  public:
+    static constexpr int16_t kCapacity = 8000;
+
+    Recorder(RecorderControls controls, WriteVelmarFileII& writer, Messages& messages)
+        : c_(controls), writer_(writer), messages_(messages) {}
+
+    void Check1_Click();
+    // The logging step of a display pass: masks and writes `block` (frames x 2 values) when a
+    // recording is open and not full.
+    void LoggingStep(int16_t* block, int32_t frames);
+
+    int16_t LoggedRecordCount = 0;
+
+    // The bare name of the first ordinary, non-hidden file that `pattern` (a path whose last
+    // part may hold * and ?) matches, or an empty string.
+    static QString FirstListedFile(const QString& pattern);
+
+  private:
+    void StartSteps();
+    void StopSteps();
+    // Ends a recording that failed: tells the user and clears the box (its stop steps run).
+    void Fail(const QString& text);
+
+    RecorderControls c_;
+    WriteVelmarFileII& writer_;
+    Messages& messages_;
+    double rateInFile_ = 0;  // sample rate last handed to the writer
+};
+
+}  // namespace rv8
