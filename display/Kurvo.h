@@ -23,22 +23,26 @@ class Kurvo : public QWidget {
     void ShownChannel(int16_t channel);
     // true: both channels drawn.
     void BothChannels(bool both);
-    // Width of the time view in blocks of 512 frames (1..32); shown on the time axis.
+    // Width of the time view in blocks of 512 frames (1..32, other values limited to it); shown
+    // in a caption at the foot of the time view.
     void HorizontalScale(int16_t scale);
     // 0 off, 1 on: earlier traces stay visible and fade.
     void PersistenceMode(int16_t mode);
-    // 0..32: 0 fades at once, 32 keeps earlier traces longest.
+    // 0..32 (other values limited to it): 0 fades at once, 32 keeps earlier traces longest.
     void PersistenceDepth(int16_t depth);
     // Draws N points per channel from an interleaved array (channel index fastest in memory),
     // stretched across the width: the spectra.
     void PlotArray(const std::vector<int16_t>& values);
     // Reads valuesPerFrame x frameCount consecutive values from `first` during the call (the
     // first two of each frame are channel 1 and channel 2) and draws frameCount points per
-    // channel. Keeps no reference: the caller frees the data right after.
+    // channel. Keeps no reference: the caller frees the data right after. Fewer than 2 values
+    // per frame or no frames: nothing is read or drawn.
     void PlotBuffer(const int16_t& first, int16_t valuesPerFrame, int16_t frameCount);
     // Puts the chart's picture on the clipboard as an image.
     void CopyToClipboard();
     // Colour of a channel's trace, as 0x00BBGGRR.
+    // Here and in YMax/YMin/ShownChannel a channel index other than 0 or 1 is ignored (the gets
+    // return 0).
     void TraceColor(int16_t channel, int32_t bgr);
     int32_t YMax(int16_t channel) const;
     void YMax(int16_t channel, int32_t value);
@@ -52,6 +56,8 @@ class Kurvo : public QWidget {
     int16_t persistenceMode() const { return persistMode_; }
     int16_t persistenceDepth() const { return persistDepth_; }
     QColor traceColor(int channel) const { return colors_[channel & 1]; }
+    // Colour the trace is actually drawn in: traceColor lightened where it is too dark to see.
+    QColor drawColor(int channel) const { return drawColors_[channel & 1]; }
     int plotCount() const { return plotCount_; }
     enum class PlotKind { None, Buffer, Array };
     PlotKind lastPlotKind() const { return lastKind_; }
@@ -73,8 +79,18 @@ class Kurvo : public QWidget {
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
 
+    QSize sizeHint() const override { return QSize(512, 401); }
+
   private:
     void render();
+    // Draws the last plot into traces_: a new plot fades earlier traces (persistence) or
+    // clears them; a redraw for changed settings starts from an empty layer.
+    void drawTraces(bool newPlot);
+    void drawChannel(int channel, const int16_t* values, int points, uint32_t rgb);
+    void buildGrid();
+    void fadeTraces();
+    // Applies a mouse change of the shown channels' ranges; true if any range changed.
+    bool applyRanges(const std::array<int32_t, 2>& mins, const std::array<int32_t, 2>& maxs);
     bool channelShown(int channel) const { return both_ || shown_ == channel; }
 
     bool both_ = false;
@@ -83,13 +99,16 @@ class Kurvo : public QWidget {
     int16_t persistMode_ = 0;
     int16_t persistDepth_ = 0;
     std::array<QColor, 2> colors_{QColor(0, 0, 255), QColor(192, 0, 0)};
+    std::array<QColor, 2> drawColors_{colors_};
     std::array<int32_t, 2> ymax_{32767, 32767};
     std::array<int32_t, 2> ymin_{-32768, -32768};
     int plotCount_ = 0;
     PlotKind lastKind_ = PlotKind::None;
     std::vector<int16_t> lastValues_;
-    QImage frame_;        // the picture shown: graticule plus traces
-    QImage persistence_;  // fading earlier traces
+    QImage frame_;            // the picture shown: graticule plus traces
+    QImage persistence_;      // the traces on black: the last plot over the faded earlier ones
+    QImage grid_;             // the graticule alone, rebuilt on resize
+    int wheelRemainder_ = 0;  // wheel movement short of a whole notch (high-resolution wheels)
     QPoint dragStart_;
     bool dragging_ = false;
     std::array<int32_t, 2> dragMin_{}, dragMax_{};
