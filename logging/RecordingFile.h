@@ -1,0 +1,146 @@
+// The recording file (.cvx): layout constants, the byte encoders the writer uses, and the
+// readers. The layout is described byte by byte in docs/recording-format.md.
+//
+// A file is a header followed by records, appended one at a time and never rewritten. Every
+// header and record ends with a CRC-32 of its bytes, so a reader finds the first incomplete or
+// damaged record and stops there; every complete record before it is returned.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace rv8 {
+
+namespace recfile {
+
+// "\x89RV8\r\n\x1a\n": the first byte catches 7-bit transfers, the CR LF pair catches line-end
+// conversion, 0x1A stops a DOS-style type.
+constexpr std::array<uint8_t, 8> kMagic = {0x89, 'R', 'V', '8', '\r', '\n', 0x1A, '\n'};
+constexpr uint16_t kFormatVersion = 1;
+constexpr uint16_t kSampleFormatInt16 = 1;  // signed 16-bit little-endian samples
+
+// File header: everything up to the channel ranges, the ranges (16 bytes per channel), the
+// creation time and the CRC-32.
+constexpr std::size_t kHeaderFixedBytes = 26;  // magic .. sample rate
+constexpr std::size_t kHeaderRangeBytes = 16;  // upper, lower (f64 each) per channel
+constexpr std::size_t kHeaderTailBytes = 12;   // creation time (i64) + CRC-32 (u32)
+constexpr std::size_t HeaderSize(std::size_t channels) {
+    return kHeaderFixedBytes + kHeaderRangeBytes * channels + kHeaderTailBytes;
+}
+// Header field offsets.
+constexpr std::size_t kOffVersion = 8;
+constexpr std::size_t kOffHeaderSize = 10;
+constexpr std::size_t kOffChannelCount = 14;
+constexpr std::size_t kOffSampleFormat = 16;
+constexpr std::size_t kOffSampleRate = 18;
+constexpr std::size_t kOffRanges = 26;
+
+// Record: "R8RC" as a little-endian u32.
+constexpr uint32_t kRecordMarker = 0x43523852u;
+constexpr std::size_t kRecordHeaderBytes = 36;
+constexpr std::size_t kRecordCrcBytes = 4;
+// Record header field offsets.
+constexpr std::size_t kRecOffMarker = 0;
+constexpr std::size_t kRecOffNumber = 4;
+constexpr std::size_t kRecOffTime = 8;
+constexpr std::size_t kRecOffSampleRate = 16;
+constexpr std::size_t kRecOffEventMark = 24;
+constexpr std::size_t kRecOffCommentBytes = 28;
+constexpr std::size_t kRecOffFrames = 32;
+
+// Longest comment stored, in bytes of UTF-8. Longer comments are cut at a character boundary.
+constexpr uint32_t kMaxCommentBytes = 65536;
+
+// Bytes of a whole record (header, comment, samples, CRC); computed in 64 bits, so it never
+// overflows for any count the header fields can hold.
+constexpr uint64_t RecordSize(uint64_t commentBytes, uint64_t frames, uint64_t channels) {
+    return kRecordHeaderBytes + commentBytes + 2 * frames * channels + kRecordCrcBytes;
+}
+
+// Little-endian field access.
+void PutU16(uint8_t* p, uint16_t v);
+void PutU32(uint8_t* p, uint32_t v);
+void PutU64(uint8_t* p, uint64_t v);
+void PutF64(uint8_t* p, double v);
+uint16_t GetU16(const uint8_t* p);
+uint32_t GetU32(const uint8_t* p);
+uint64_t GetU64(const uint8_t* p);
+double GetF64(const uint8_t* p);
+
+// Cuts UTF-8 text to at most `limit` bytes without splitting a character: the cut moves back
+// over continuation bytes (10xxxxxx) to the start of the character it would split.
+std::size_t Utf8CutLength(const char* text, std::size_t size, std::size_t limit);
+
+}  // namespace recfile
+
+// CRC-32 (IEEE 802.3, reflected polynomial 0xEDB88320, initial value and final XOR 0xFFFFFFFF;
+// the one of zlib and PNG). `crc` continues an earlier result: Crc32(b, nb, Crc32(a, na)) is
+// the CRC of a followed by b.
+uint32_t Crc32(const void* data, std::size_t size, uint32_t crc = 0);
+
+struct ChannelRange {
+    double upper = 0.0;  // volts that the top of the sample range stands for
+    double lower = 0.0;  // volts that the bottom stands for
+};
+
+struct RecordingHeader {
+    uint16_t version = 0;
+    uint32_t headerSize = 0;
+    uint16_t channelCount = 0;
+    uint16_t sampleFormat = 0;
+    double sampleRate = 0.0;  // at the time the file was opened
+    std::vector<ChannelRange> ranges;
+    int64_t creationTimeUs = 0;  // microseconds since 1970-01-01 00:00 UTC
+};
+
+// Encodes a file header (the CRC is computed here; headerSize and version are taken from the
+// channel count and kFormatVersion, whatever the struct holds).
+std::vector<uint8_t> EncodeRecordingHeader(const RecordingHeader& header);
+
+struct RecordingRecord {
+    uint32_t number = 0;  // counts from 0 in the file
+    int64_t timeUs = 0;   // wall-clock time of writing, microseconds since the Unix epoch
+    double sampleRate = 0.0;
+    int32_t eventMark = 0;
+    uint32_t frames = 0;
+    std::string comment;           // UTF-8 bytes as stored
+    std::vector<int16_t> samples;  // frames x channels, interleaved
+    uint64_t offset = 0;           // byte offset of the record in the file
+};
+
+struct RecordingReadResult {
+    bool headerOk = false;
+    std::string error;  // why the header could not be read, or why the tail is damaged
+    RecordingHeader header;
+    std::vector<RecordingRecord> records;  // empty when a visitor received them instead
+    uint64_t recordCount = 0;              // complete records found (and visited)
+    bool damagedTail = false;  // an incomplete or damaged record follows the last good one
+    uint64_t tailOffset = 0;   // byte offset where reading stopped (end of the last good record)
+    uint64_t tailIndex = 0;    // index the first bad record would have had
+    uint64_t fileSize = 0;
+    bool stoppedByVisitor = false;
+    int64_t firstTimeUs = 0;  // times of the first and last complete records (if any)
+    int64_t lastTimeUs = 0;
+    bool ioError = false;  // the file could not be opened or read (not a content problem)
+};
+
+// Called for each complete, checked record in file order; return false to stop reading.
+using RecordingVisitor = std::function<bool(const RecordingRecord&)>;
+// Called once with the header, when it is sound, before the first record.
+using RecordingHeaderVisitor = std::function<void(const RecordingHeader&)>;
+
+// Reads a whole file into memory.
+RecordingReadResult ReadRecording(const std::string& path);
+// Visits the records one by one, keeping only one record in memory at a time.
+RecordingReadResult ScanRecording(const std::string& path, const RecordingVisitor& visit,
+                                  const RecordingHeaderVisitor& onHeader = nullptr);
+// The same on bytes already in memory (for tests and fuzzers).
+RecordingReadResult ParseRecording(const uint8_t* data, std::size_t size);
+RecordingReadResult ParseRecording(const uint8_t* data, std::size_t size,
+                                   const RecordingVisitor& visit);
+
+}  // namespace rv8

@@ -1,0 +1,318 @@
+#include "logging/WriteVelmarFileII.h"
+
+#include <bit>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QByteArray>
+#include <QFile>
+#include <QFileInfo>
+
+#include "logging/RecordingFile.h"
+
+namespace rv8 {
+
+namespace {
+
+using namespace recfile;
+
+using SteadyClock = std::chrono::steady_clock;
+constexpr auto kSyncInterval = std::chrono::seconds(1);
+
+int64_t NowUs() {
+    return std::chrono::duration_cast<std::chrono::microseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+QString ErrnoText(int err) {
+    return QString::fromStdString(std::error_code(err, std::generic_category()).message());
+}
+
+// A write beyond the process's file-size limit raises SIGXFSZ, whose default action ends the
+// process; ignored, the write fails with EFBIG instead and the writer can keep the file sound.
+// A handler the program installed itself is left in place (the write then fails the same way).
+void IgnoreFileSizeSignalOnce() {
+    static const bool done = [] {
+        struct sigaction current {};
+        if (::sigaction(SIGXFSZ, nullptr, &current) == 0 && current.sa_handler == SIG_DFL &&
+            (current.sa_flags & SA_SIGINFO) == 0) {
+            struct sigaction ignore {};
+            ignore.sa_handler = SIG_IGN;
+            sigemptyset(&ignore.sa_mask);
+            ::sigaction(SIGXFSZ, &ignore, nullptr);
+        }
+        return true;
+    }();
+    (void)done;
+}
+
+// Writes all n bytes, continuing after partial writes and interruptions. Returns 0 or errno.
+int WriteAll(int fd, const uint8_t* p, std::size_t n) {
+    while (n > 0) {
+        const ssize_t put = ::write(fd, p, n);
+        if (put < 0) {
+            if (errno == EINTR) continue;
+            return errno;
+        }
+        if (put == 0) return EIO;  // no progress: never loop forever
+        p += put;
+        n -= static_cast<std::size_t>(put);
+    }
+    return 0;
+}
+
+int SyncData(int fd) {
+    while (::fdatasync(fd) != 0) {
+        if (errno != EINTR) return errno;
+    }
+    return 0;
+}
+
+}  // namespace
+
+struct WriteVelmarFileII::Impl {
+    // Settings, taken by OpenFile (the sample rate also by each record).
+    int16_t channels = 2;
+    QString path = QStringLiteral("C:\\Sample.cvx");
+    double sampleRate = 0.0;
+    std::vector<ChannelRange> ranges;  // by channel index; unset channels stay 0 V .. 0 V
+
+    // The record being assembled.
+    QByteArray comment;  // UTF-8, already cut to kMaxCommentBytes
+    int32_t eventMark = 0;
+
+    // The open file.
+    int fd = -1;
+    QString openPath;  // the name the open file (or the failed attempt) was made under
+    int fileChannels = 0;
+    uint32_t nextNumber = 0;
+    uint64_t goodSize = 0;  // bytes up to the end of the last complete record
+    SteadyClock::time_point lastSync{};
+    QString error;
+
+    // Record buffer, grown as needed and reused: no allocation per record once warm.
+    std::unique_ptr<uint8_t[]> buf;
+    std::size_t bufCapacity = 0;
+
+    void fail(const QString& what, int err) {
+        error = QStringLiteral("%1 \"%2\": %3").arg(what, openPath, ErrnoText(err));
+    }
+
+    // Cuts the file back to its last complete record and closes it after a failed write.
+    void abandon(const QString& what, int err) {
+        fail(what, err);
+        if (::ftruncate(fd, static_cast<off_t>(goodSize)) == 0) {
+            SyncData(fd);
+        } else {
+            error += QStringLiteral("; cutting it back to the last complete record failed: %1")
+                         .arg(ErrnoText(errno));
+        }
+        ::close(fd);
+        fd = -1;
+    }
+};
+
+WriteVelmarFileII::WriteVelmarFileII() : d_(std::make_unique<Impl>()) {}
+
+WriteVelmarFileII::~WriteVelmarFileII() {
+    CloseFile();
+}
+
+void WriteVelmarFileII::ChannelCount(int16_t channels) {
+    d_->channels = channels;
+}
+
+void WriteVelmarFileII::FileName(const QString& path) {
+    d_->path = path;
+}
+
+void WriteVelmarFileII::SampleRate(double hertz) {
+    d_->sampleRate = hertz;
+}
+
+void WriteVelmarFileII::SetChannelRange(double upper, double lower, int16_t channel) {
+    if (channel < 0) return;
+    const std::size_t c = static_cast<std::size_t>(channel);
+    if (d_->ranges.size() <= c) d_->ranges.resize(c + 1);
+    d_->ranges[c] = ChannelRange{upper, lower};
+}
+
+bool WriteVelmarFileII::OpenFile() {
+    Impl& d = *d_;
+    if (d.fd >= 0) {
+        d.error = QStringLiteral("Cannot create \"%1\": a file is already open").arg(d.path);
+        return false;
+    }
+    if (d.channels < 1) {
+        d.error = QStringLiteral("Cannot create \"%1\": the channel count %2 is not 1 or more")
+                      .arg(d.path)
+                      .arg(d.channels);
+        return false;
+    }
+    if (d.path.isEmpty()) {
+        d.error = QStringLiteral("Cannot create a file: the file name is empty");
+        return false;
+    }
+    const QByteArray name = QFile::encodeName(d.path);
+    if (name.contains('\0')) {
+        d.error =
+            QStringLiteral("Cannot create \"%1\": the name contains a NUL character").arg(d.path);
+        return false;
+    }
+    d.openPath = d.path;
+    IgnoreFileSizeSignalOnce();
+    // O_EXCL: the file is created here or not at all, even if it appeared after the window
+    // looked for it.
+    int fd;
+    do {
+        fd = ::open(name.constData(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0644);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        d.fail(QStringLiteral("Cannot create"), errno);
+        return false;
+    }
+
+    RecordingHeader h;
+    h.channelCount = static_cast<uint16_t>(d.channels);
+    h.sampleFormat = kSampleFormatInt16;
+    h.sampleRate = d.sampleRate;
+    h.ranges = d.ranges;
+    h.ranges.resize(h.channelCount);
+    h.creationTimeUs = NowUs();
+    const std::vector<uint8_t> header = EncodeRecordingHeader(h);
+    int err = WriteAll(fd, header.data(), header.size());
+    if (err == 0) err = SyncData(fd);
+    if (err != 0) {
+        // Nothing of value is in the file yet; it was created by us, so remove it again.
+        d.fail(QStringLiteral("Cannot write the header of"), err);
+        ::close(fd);
+        ::unlink(name.constData());
+        return false;
+    }
+    // Make the new name itself survive a power loss.
+    const QByteArray folder = QFile::encodeName(QFileInfo(d.path).absolutePath());
+    const int dirFd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd >= 0) {
+        ::fsync(dirFd);
+        ::close(dirFd);
+    }
+
+    d.fd = fd;
+    d.fileChannels = d.channels;
+    d.nextNumber = 0;
+    d.goodSize = header.size();
+    d.lastSync = SteadyClock::now();
+    d.comment.clear();
+    d.eventMark = 0;
+    d.error.clear();
+    return true;
+}
+
+void WriteVelmarFileII::AddComment(const QString& comment) {
+    QByteArray utf8 = comment.toUtf8();
+    const std::size_t keep =
+        Utf8CutLength(utf8.constData(), static_cast<std::size_t>(utf8.size()), kMaxCommentBytes);
+    utf8.truncate(static_cast<qsizetype>(keep));
+    d_->comment = std::move(utf8);
+}
+
+void WriteVelmarFileII::AddEventMark(int32_t mark) {
+    d_->eventMark = mark;
+}
+
+bool WriteVelmarFileII::WriteBlock(const int16_t* samples, int32_t frames) {
+    Impl& d = *d_;
+    if (d.fd < 0) {
+        // Keep the reason the file is not open (a failed OpenFile or write): the window keeps
+        // calling WriteBlock after such a failure, and that first reason is the useful one.
+        if (d.error.isEmpty()) d.error = QStringLiteral("Cannot write a record: no file is open");
+        return false;
+    }
+    if (frames < 0 || (frames > 0 && samples == nullptr)) {
+        d.error =
+            QStringLiteral("Cannot write a record to \"%1\": %2")
+                .arg(d.openPath, frames < 0 ? QStringLiteral("negative frame count %1").arg(frames)
+                                            : QStringLiteral("no samples given"));
+        return false;
+    }
+    const std::size_t commentBytes = static_cast<std::size_t>(d.comment.size());
+    const std::size_t sampleBytes =
+        2 * static_cast<std::size_t>(frames) * static_cast<std::size_t>(d.fileChannels);
+    const std::size_t total = static_cast<std::size_t>(RecordSize(
+        commentBytes, static_cast<uint64_t>(frames), static_cast<uint64_t>(d.fileChannels)));
+    if (total > d.bufCapacity) {
+        d.buf.reset(new uint8_t[total]);
+        d.bufCapacity = total;
+    }
+    uint8_t* p = d.buf.get();
+    PutU32(p + kRecOffMarker, kRecordMarker);
+    PutU32(p + kRecOffNumber, d.nextNumber);
+    PutU64(p + kRecOffTime, static_cast<uint64_t>(NowUs()));
+    PutF64(p + kRecOffSampleRate, d.sampleRate);
+    PutU32(p + kRecOffEventMark, static_cast<uint32_t>(d.eventMark));
+    PutU32(p + kRecOffCommentBytes, static_cast<uint32_t>(commentBytes));
+    PutU32(p + kRecOffFrames, static_cast<uint32_t>(frames));
+    if (commentBytes > 0) std::memcpy(p + kRecordHeaderBytes, d.comment.constData(), commentBytes);
+    uint8_t* s = p + kRecordHeaderBytes + commentBytes;
+    if constexpr (std::endian::native == std::endian::little) {
+        if (sampleBytes > 0) std::memcpy(s, samples, sampleBytes);
+    } else {
+        for (std::size_t i = 0; i < sampleBytes / 2; ++i) {
+            PutU16(s + 2 * i, static_cast<uint16_t>(samples[i]));
+        }
+    }
+    const std::size_t crcOff = total - kRecordCrcBytes;
+    PutU32(p + crcOff, Crc32(p, crcOff));
+
+    if (const int err = WriteAll(d.fd, p, total); err != 0) {
+        d.abandon(QStringLiteral("Cannot write a record to"), err);
+        return false;
+    }
+    const auto now = SteadyClock::now();
+    if (now - d.lastSync >= kSyncInterval) {
+        if (const int err = SyncData(d.fd); err != 0) {
+            // The kernel may have dropped written pages: the file is no longer trustworthy
+            // beyond what is on disk, so end the recording here.
+            d.abandon(QStringLiteral("Cannot save to disk"), err);
+            return false;
+        }
+        d.lastSync = now;
+    }
+    d.goodSize += total;
+    ++d.nextNumber;
+    d.comment.clear();
+    d.eventMark = 0;
+    return true;
+}
+
+void WriteVelmarFileII::CloseFile() {
+    Impl& d = *d_;
+    if (d.fd < 0) return;
+    if (const int err = SyncData(d.fd); err != 0) d.fail(QStringLiteral("Cannot save"), err);
+    if (::close(d.fd) != 0 && errno != EINTR) d.fail(QStringLiteral("Cannot close"), errno);
+    d.fd = -1;
+}
+
+bool WriteVelmarFileII::isOpen() const {
+    return d_->fd >= 0;
+}
+
+QString WriteVelmarFileII::fileName() const {
+    return d_->path;
+}
+
+QString WriteVelmarFileII::errorString() const {
+    return d_->error;
+}
+
+}  // namespace rv8
