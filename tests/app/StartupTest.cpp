@@ -243,3 +243,32 @@ TEST_F(FormTest, ControlsCarryTheirNamesAndPlaces) {
 
 }  // namespace
 }  // namespace rv8::testing
+
+namespace rv8::testing {
+namespace {
+
+class VanishingInstrument : public FakeInstrument {
+  public:
+    int32_t StartMeasurement() override {
+        throw DriverUnavailable(
+            "The instrument driver library librv8.so has no function "
+            "StartMeasurement.");
+    }
+};
+
+TEST(EventBoundaryDeathTest, ADriverFunctionThatIsMissingEndsTheProgramWithAMessage) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            VanishingInstrument inst;
+            FakeMessages messages;
+            Form1 form(inst, messages);
+            if (!form.Form_Load()) std::exit(0);
+            form.Command2->click();
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(3), "no function StartMeasurement");
+}
+
+}  // namespace
+}  // namespace rv8::testing
