@@ -11,6 +11,8 @@
 #include <QImage>
 #include <QWidget>
 
+#include "display/KurvoMath.h"
+
 namespace rv8 {
 
 class Kurvo : public QWidget {
@@ -82,13 +84,33 @@ class Kurvo : public QWidget {
     QSize sizeHint() const override { return QSize(512, 401); }
 
   private:
-    void render();
-    // Draws the last plot into traces_: a new plot fades earlier traces (persistence) or
-    // clears them; a redraw for changed settings starts from an empty layer.
+    // One channel's trace as a span of rows per pixel column: what the chart draws when a plot
+    // has at least one point per column.
+    struct Spans {
+        std::vector<int> top, bottom;
+        uint32_t color = 0;
+    };
+
+    // Everything on screen is composed lazily: changes mark the picture stale and ask for a
+    // paint, and the picture is composed once, at the next paint or picture().
+    void invalidate();
+    // Composes frame_ from the graticule, the traces and the caption if it is stale.
+    void compose();
+    // Keeps the persistence layer: a new plot fades earlier traces and draws over them; a
+    // redraw for changed settings starts from an empty layer. Only with persistence on; off,
+    // the traces are drawn straight over the graticule at compose time.
     void drawTraces(bool newPlot);
-    void drawChannel(int channel, const int16_t* values, int points, uint32_t rgb);
+    // Draws the shown channels of the last plot into `layer` (black where there is no trace).
+    void drawLastPlot(QImage& layer);
+    void drawPolyline(QImage& layer, int channel, const int16_t* values, int points);
+    // The shown channels' spans for the last plot on a w x h picture; false if it has fewer
+    // points than columns (then it is drawn as a polyline) or nothing is shown.
+    bool computeSpans(int w, int h);
     void buildGrid();
+    void buildCaption();
     void fadeTraces();
+    QSize surfaceSize() const;
+    int lastPlotPoints() const { return static_cast<int>(lastValues_.size() / 2); }
     // Applies a mouse change of the shown channels' ranges; true if any range changed.
     bool applyRanges(const std::array<int32_t, 2>& mins, const std::array<int32_t, 2>& maxs);
     bool channelShown(int channel) const { return both_ || shown_ == channel; }
@@ -105,9 +127,15 @@ class Kurvo : public QWidget {
     int plotCount_ = 0;
     PlotKind lastKind_ = PlotKind::None;
     std::vector<int16_t> lastValues_;
-    QImage frame_;            // the picture shown: graticule plus traces
-    QImage persistence_;      // the traces on black: the last plot over the faded earlier ones
-    QImage grid_;             // the graticule alone, rebuilt on resize
+    QImage frame_;            // the picture shown: graticule, traces and caption
+    bool frameStale_ = true;  // frame_ no longer shows the state above
+    QImage persistence_;  // persistence on: the last plot over the faded earlier traces, on black
+    QImage grid_;         // the graticule alone, rebuilt on resize
+    QImage caption_;      // the caption's text on transparent, rebuilt when it changes
+    int16_t captionScale_ = 0;                 // the scale caption_ shows (0: none built)
+    std::array<Spans, 2> spans_;               // per channel, reused from plot to plot
+    std::vector<kurvo::MinMax> columnMinMax_;  // scratch for computeSpans
+    std::vector<kurvo::RowSpan> columnSpans_;  // scratch for computeSpans
     int wheelRemainder_ = 0;  // wheel movement short of a whole notch (high-resolution wheels)
     QPoint dragStart_;
     bool dragging_ = false;

@@ -48,42 +48,56 @@ FrameRange ColumnFrames(int column, int frames, int columns) {
     return FrameRange{static_cast<int>(first), static_cast<int>(std::max(first, next - 1))};
 }
 
+void ReduceMinMaxInto(const int16_t* values, std::ptrdiff_t stride, int frames, int columns,
+                      MinMax* out) {
+    if (values == nullptr || frames <= 0 || columns <= 0) return;
+    for (int c = 0; c < columns; ++c) {
+        const FrameRange fr = ColumnFrames(c, frames, columns);
+        const int16_t* v = values + fr.first * stride;
+        const int16_t* end = values + fr.last * stride;
+        int16_t lo = *v;
+        int16_t hi = lo;
+        for (v += stride; v <= end; v += stride) {
+            lo = std::min(lo, *v);
+            hi = std::max(hi, *v);
+        }
+        out[c] = MinMax{lo, hi};
+    }
+}
+
 std::vector<MinMax> ReduceMinMax(const int16_t* values, std::ptrdiff_t stride, int frames,
                                  int columns) {
     std::vector<MinMax> out;
     if (values == nullptr || frames <= 0 || columns <= 0) return out;
-    out.reserve(static_cast<std::size_t>(columns));
-    for (int c = 0; c < columns; ++c) {
-        const FrameRange fr = ColumnFrames(c, frames, columns);
-        int16_t lo = values[fr.first * stride];
-        int16_t hi = lo;
-        for (int i = fr.first + 1; i <= fr.last; ++i) {
-            const int16_t v = values[i * stride];
-            lo = std::min(lo, v);
-            hi = std::max(hi, v);
-        }
-        out.push_back(MinMax{lo, hi});
-    }
+    out.resize(static_cast<std::size_t>(columns));
+    ReduceMinMaxInto(values, stride, frames, columns, out.data());
     return out;
+}
+
+void ColumnSpansInto(const MinMax* columns, int count, int32_t ymin, int32_t ymax, int height,
+                     RowSpan* out) {
+    if (count <= 0) return;
+    // The larger value is the higher point on the screen, i.e. the smaller row.
+    RowSpan previous{ValueToRow(columns[0].max, ymin, ymax, height),
+                     ValueToRow(columns[0].min, ymin, ymax, height)};
+    out[0] = previous;
+    // Join each column to its left neighbour's own span (not the stretched one).
+    for (int c = 1; c < count; ++c) {
+        const RowSpan own{ValueToRow(columns[c].max, ymin, ymax, height),
+                          ValueToRow(columns[c].min, ymin, ymax, height)};
+        RowSpan joined = own;
+        if (own.top > previous.bottom) joined.top = previous.bottom;
+        if (own.bottom < previous.top) joined.bottom = previous.top;
+        out[c] = joined;
+        previous = own;
+    }
 }
 
 std::vector<RowSpan> ColumnSpans(const std::vector<MinMax>& columns, int32_t ymin, int32_t ymax,
                                  int height) {
-    std::vector<RowSpan> spans;
-    spans.reserve(columns.size());
-    for (const MinMax& m : columns) {
-        // The larger value is the higher point on the screen, i.e. the smaller row.
-        spans.push_back(
-            RowSpan{ValueToRow(m.max, ymin, ymax, height), ValueToRow(m.min, ymin, ymax, height)});
-    }
-    // Join each column to its left neighbour's own span (not the stretched one).
-    RowSpan previous = spans.empty() ? RowSpan{} : spans.front();
-    for (std::size_t c = 1; c < spans.size(); ++c) {
-        const RowSpan own = spans[c];
-        if (own.top > previous.bottom) spans[c].top = previous.bottom;
-        if (own.bottom < previous.top) spans[c].bottom = previous.top;
-        previous = own;
-    }
+    std::vector<RowSpan> spans(columns.size());
+    ColumnSpansInto(columns.data(), static_cast<int>(columns.size()), ymin, ymax, height,
+                    spans.data());
     return spans;
 }
 

@@ -37,6 +37,10 @@ struct MinMax {
 // Empty when frames or columns is not positive.
 std::vector<MinMax> ReduceMinMax(const int16_t* values, std::ptrdiff_t stride, int frames,
                                  int columns);
+// The same into out[0..columns-1], without allocating (the chart's per-plot path). Writes
+// nothing when frames or columns is not positive.
+void ReduceMinMaxInto(const int16_t* values, std::ptrdiff_t stride, int frames, int columns,
+                      MinMax* out);
 
 // Rows top..bottom (top <= bottom) to fill in one column.
 struct RowSpan {
@@ -48,6 +52,9 @@ struct RowSpan {
 // before it, so the trace stays connected from column to column.
 std::vector<RowSpan> ColumnSpans(const std::vector<MinMax>& columns, int32_t ymin, int32_t ymax,
                                  int height);
+// The same for `count` columns into out[0..count-1], without allocating.
+void ColumnSpansInto(const MinMax* columns, int count, int32_t ymin, int32_t ymax, int height,
+                     RowSpan* out);
 
 struct Range {
     int32_t min;

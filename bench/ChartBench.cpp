@@ -1,0 +1,81 @@
+// The chart's plot of one display pass (HorizontalScale, PlotBuffer, then the widget's own paint
+// into an image of its size), against drawing the same points as one QPainter polyline per
+// channel on an image of the same size.
+#include <benchmark/benchmark.h>
+
+#include <QImage>
+#include <QPainter>
+#include <QPoint>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "bench/BenchData.h"
+#include "bench/Benchmarks.h"
+#include "display/Kurvo.h"
+#include "display/KurvoMath.h"
+
+namespace rv8::bench {
+
+namespace {
+
+constexpr int kWidth = 512;
+constexpr int kHeight = 401;
+constexpr int32_t kChannel1Bgr = 0x00FF8000;
+constexpr int32_t kChannel2Bgr = 0x000000FF;
+
+void BM_ChartPlot(benchmark::State& state, Signal signal, int frames) {
+    const std::vector<int16_t> data = MakeFrames(signal, frames);
+    Kurvo chart;
+    chart.resize(kWidth, kHeight);
+    chart.TraceColor(0, kChannel1Bgr);
+    chart.TraceColor(1, kChannel2Bgr);
+    chart.BothChannels(true);
+    QWidget& widget = chart;
+    QImage target(kWidth, kHeight, QImage::Format_RGB32);
+    const int16_t scale = static_cast<int16_t>(frames / 512);
+    for (auto _ : state) {
+        chart.HorizontalScale(scale);
+        chart.PlotBuffer(data[0], 2, static_cast<int16_t>(frames));
+        widget.render(&target);  // the widget's own paint event, into the image
+        benchmark::DoNotOptimize(target.constBits());
+    }
+}
+
+void BM_Polyline(benchmark::State& state, Signal signal, int frames) {
+    const std::vector<int16_t> data = MakeFrames(signal, frames);
+    QImage target(kWidth, kHeight, QImage::Format_RGB32);
+    std::vector<QPoint> points(static_cast<std::size_t>(frames));
+    const QColor colours[2] = {QColor::fromRgb(kurvo::BgrToRgb(kChannel1Bgr)),
+                               QColor::fromRgb(kurvo::BgrToRgb(kChannel2Bgr))};
+    for (auto _ : state) {
+        target.fill(Qt::black);
+        QPainter p(&target);
+        for (int c = 0; c < 2; ++c) {
+            for (int i = 0; i < frames; ++i) {
+                const int x = static_cast<int>(int64_t{i} * (kWidth - 1) / (frames - 1));
+                points[i] = QPoint(x, kurvo::ValueToRow(data[2 * i + c], -32768, 32767, kHeight));
+            }
+            p.setPen(colours[c]);
+            p.drawPolyline(points.data(), frames);
+        }
+        p.end();
+        benchmark::DoNotOptimize(target.constBits());
+    }
+}
+
+}  // namespace
+
+void RegisterChartBenchmarks() {
+    for (int frames : {512, 16384}) {
+        for (Signal s : {Signal::Sine, Signal::Noise}) {
+            const std::string tail =
+                std::string(s == Signal::Sine ? "sine/" : "noise/") + std::to_string(frames);
+            benchmark::RegisterBenchmark(("chart/" + tail).c_str(), BM_ChartPlot, s, frames);
+            benchmark::RegisterBenchmark(("polyline/" + tail).c_str(), BM_Polyline, s, frames);
+        }
+    }
+}
+
+}  // namespace rv8::bench
