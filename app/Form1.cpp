@@ -325,6 +325,7 @@ void Form1::createControls() {
     Command9->setVisible(false);
     Timer1.setObjectName(QStringLiteral("Timer1"));
     Timer1.setInterval(20);
+    Timer1.setTimerType(Qt::PreciseTimer);  // a coarse timer may fire a millisecond late
     Timer1.stop();
     // The spectrum components draw nothing of their own; these mark where they sit.
     Spektra1Placeholder = Make<QWidget>(w, "Spektra1", 10800, 2520, 375, 255);

@@ -1,12 +1,16 @@
 #include "logging/WriteVelmarFileII.h"
 
+#include <atomic>
 #include <bit>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <csignal>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <system_error>
+#include <thread>
 #include <vector>
 
 #include <fcntl.h>
@@ -25,7 +29,6 @@ namespace {
 
 using namespace recfile;
 
-using SteadyClock = std::chrono::steady_clock;
 constexpr auto kSyncInterval = std::chrono::seconds(1);
 
 int64_t NowUs() {
@@ -78,6 +81,54 @@ int SyncData(int fd) {
     return 0;
 }
 
+// Syncs the open file about once a second on a thread of its own, so that the wait for the
+// disk never stalls the acquisition loop that writes the records. The first failure is kept
+// for the next WriteBlock, which then ends the recording.
+class BackgroundSync {
+  public:
+    ~BackgroundSync() { stop(); }
+
+    void start(int fd) {
+        stop();
+        fd_ = fd;
+        stopping_ = false;
+        error_.store(0);
+        thread_ = std::thread([this] { run(); });
+    }
+    // Stops and joins the thread; the file is not synced here.
+    void stop() {
+        if (!thread_.joinable()) return;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stopping_ = true;
+        }
+        wake_.notify_all();
+        thread_.join();
+    }
+    int error() const { return error_.load(); }
+
+  private:
+    void run() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        while (!wake_.wait_for(lock, kSyncInterval, [this] { return stopping_; })) {
+            lock.unlock();
+            const int err = SyncData(fd_);
+            lock.lock();
+            if (err != 0) {
+                error_.store(err);
+                return;
+            }
+        }
+    }
+
+    int fd_ = -1;
+    bool stopping_ = false;
+    std::atomic<int> error_{0};
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::thread thread_;
+};
+
 }  // namespace
 
 struct WriteVelmarFileII::Impl {
@@ -97,7 +148,7 @@ struct WriteVelmarFileII::Impl {
     int fileChannels = 0;
     uint32_t nextNumber = 0;
     uint64_t goodSize = 0;  // bytes up to the end of the last complete record
-    SteadyClock::time_point lastSync{};
+    BackgroundSync syncer;
     QString error;
 
     // Record buffer, grown as needed and reused: no allocation per record once warm.
@@ -110,6 +161,7 @@ struct WriteVelmarFileII::Impl {
 
     // Cuts the file back to its last complete record and closes it after a failed write.
     void abandon(const QString& what, int err) {
+        syncer.stop();
         fail(what, err);
         if (::ftruncate(fd, static_cast<off_t>(goodSize)) == 0) {
             SyncData(fd);
@@ -211,7 +263,7 @@ bool WriteVelmarFileII::OpenFile() {
     d.fileChannels = d.channels;
     d.nextNumber = 0;
     d.goodSize = header.size();
-    d.lastSync = SteadyClock::now();
+    d.syncer.start(fd);
     d.comment.clear();
     d.eventMark = 0;
     d.error.clear();
@@ -278,15 +330,11 @@ bool WriteVelmarFileII::WriteBlock(const int16_t* samples, int32_t frames) {
         d.abandon(QStringLiteral("Cannot write a record to"), err);
         return false;
     }
-    const auto now = SteadyClock::now();
-    if (now - d.lastSync >= kSyncInterval) {
-        if (const int err = SyncData(d.fd); err != 0) {
-            // The kernel may have dropped written pages: the file is no longer trustworthy
-            // beyond what is on disk, so end the recording here.
-            d.abandon(QStringLiteral("Cannot save to disk"), err);
-            return false;
-        }
-        d.lastSync = now;
+    if (const int err = d.syncer.error(); err != 0) {
+        // The kernel may have dropped written pages: the file is no longer trustworthy
+        // beyond what is on disk, so end the recording here.
+        d.abandon(QStringLiteral("Cannot save to disk"), err);
+        return false;
     }
     d.goodSize += total;
     ++d.nextNumber;
@@ -298,6 +346,7 @@ bool WriteVelmarFileII::WriteBlock(const int16_t* samples, int32_t frames) {
 void WriteVelmarFileII::CloseFile() {
     Impl& d = *d_;
     if (d.fd < 0) return;
+    d.syncer.stop();
     if (const int err = SyncData(d.fd); err != 0) d.fail(QStringLiteral("Cannot save"), err);
     if (::close(d.fd) != 0 && errno != EINTR) d.fail(QStringLiteral("Cannot close"), errno);
     d.fd = -1;

@@ -186,24 +186,40 @@ std::pair<int64_t, bool> SimInstrument::placeTrigger(int source, int64_t pre) {
         }
     };
 
+    auto sample = [&](int64_t j) {
+        double v = scratch_[static_cast<std::size_t>(j)];
+        if (clip) v = std::clamp(v, -s, s);  // the comparator sees what the converter sees
+        return v;
+    };
+    auto crosses = [&](double v) { return rising ? v >= level : v <= level; };
+    auto arms = [&](double v) { return rising ? v < level - hys : v > level + hys; };
+
+    // Before the pre-trigger samples are all taken a crossing only disarms the comparator and
+    // a sample beyond the hysteresis arms it (the two never coincide), so its state at `pre` is
+    // set by the last such sample before it: found walking back, not by running the comparator
+    // over the whole pre-trigger stretch.
+    ensure(pre + 1);
     bool armed = false;
+    for (int64_t j = pre - 1; j >= 0; --j) {
+        const double v = sample(j);
+        if (crosses(v)) break;
+        if (arms(v)) {
+            armed = true;
+            break;
+        }
+    }
     int64_t fired = -1;
     const int64_t last = pre + window;  // the last sample at which the trigger may fire
-    for (int64_t j = 0; j <= last && fired < 0;) {
+    for (int64_t j = pre; j <= last && fired < 0;) {
         ensure(j + 1);
         const int64_t end = std::min<int64_t>(static_cast<int64_t>(scratch_.size()), last + 1);
         for (; j < end; ++j) {
-            double v = scratch_[static_cast<std::size_t>(j)];
-            if (clip) v = std::clamp(v, -s, s);  // the comparator sees what the converter sees
-            const bool crossed = rising ? v >= level : v <= level;
-            if (armed && crossed) {
-                if (j >= pre) {
-                    fired = j;
-                    break;
-                }
-                armed = false;  // too early: the pre-trigger samples are not all taken yet
+            const double v = sample(j);
+            if (armed && crosses(v)) {
+                fired = j;
+                break;
             }
-            if (rising ? v < level - hys : v > level + hys) armed = true;
+            if (arms(v)) armed = true;
         }
     }
     const int64_t start = fired >= 0 ? fired - pre : triggerTimeOut_ > 0 ? window : 0;
@@ -251,11 +267,19 @@ int32_t SimInstrument::StartMeasurement() {
     for (int index = 0; index < 2; ++index) {
         if (index == source && options_.signal[source].analog()) continue;
         if (measured(index) && options_.signal[index].analog()) {
+            // Generated and converted a chunk at a time, so the volts never leave the cache.
             SignalGenerator gen(options_.signal[index], fs, recordTime,
                                 channels_[index].coupling == 0,
                                 2 * acquisitions_ + static_cast<uint64_t>(index));
-            scratch_.resize(static_cast<std::size_t>(length));
-            gen.generate(scratch_.data(), scratch_.size());
+            std::vector<uint16_t>& out = record_[index];
+            out.resize(static_cast<std::size_t>(length));
+            double volts[kChunk];
+            for (std::size_t at = 0; at < out.size(); at += kChunk) {
+                const std::size_t n = std::min(kChunk, out.size() - at);
+                gen.generate(volts, n);
+                VoltsToRaw(volts, n, channels_[index].sensitivity, out.data() + at);
+            }
+            continue;
         }
         fillRecord(index, 0);
     }

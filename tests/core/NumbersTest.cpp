@@ -1,5 +1,6 @@
 #include <cmath>
 #include <limits>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -46,7 +47,12 @@ INSTANTIATE_TEST_SUITE_P(
                       TextCase{"NaNText", "NaN", 0}, TextCase{"InfText", "Inf", 0},
                       TextCase{"ArabicIndicDigits", QString::fromUtf8("\u0661\u0662"), 0},
                       TextCase{"Comma", "12,5", 12}, TextCase{"HalfLeadingZeros", "0007.5", 7.5},
-                      TextCase{"HugeExponentDigits", "1e99999999999999", kInf}),
+                      TextCase{"HugeExponentDigits", "1e99999999999999", kInf},
+                      // Leading zeros of the exponent count for nothing, however many.
+                      TextCase{"ExponentLeadingZeros", "1e0000000005", 1e5},
+                      TextCase{"NegExponentLeadingZeros", "1e-00000000001", 0.1},
+                      TextCase{"ExponentAllZeros", "3e-000000000000", 3},
+                      TextCase{"ExponentZerosThenHuge", "1e0000000000400", kInf}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(TextToNumber, LongInputsStayBounded) {
@@ -157,6 +163,31 @@ TEST(Samples, MaskClearsTheTwoLowestBits) {
     const int16_t expected[] = {-4, 4, 32764, 0, -32768, 0, 4};
     for (int i = 0; i < 7; ++i)
         EXPECT_EQ(v[i], expected[i]) << i;
+}
+
+}  // namespace
+}  // namespace rv8
+
+namespace rv8 {
+namespace {
+
+// The vector path and the leftover loop must agree with the one-sample rule for every length.
+TEST(Samples, InterleaveAndMaskAgreeWithTheSampleRuleForEveryLength) {
+    for (std::size_t frames = 0; frames <= 40; ++frames) {
+        std::vector<uint16_t> ch1(frames), ch2(frames);
+        for (std::size_t i = 0; i < frames; ++i) {
+            ch1[i] = static_cast<uint16_t>(i * 4099u + 3);
+            ch2[i] = static_cast<uint16_t>(65535u - i * 977u);
+        }
+        std::vector<int16_t> block(2 * frames + 1, 77);
+        InterleaveRaw(ch1.data(), ch2.data(), block.data(), frames);
+        MaskLowBits(block.data(), 2 * frames);
+        for (std::size_t i = 0; i < frames; ++i) {
+            ASSERT_EQ(block[2 * i], static_cast<int16_t>(RawToSigned(ch1[i]) & ~3)) << frames;
+            ASSERT_EQ(block[2 * i + 1], static_cast<int16_t>(RawToSigned(ch2[i]) & ~3)) << frames;
+        }
+        EXPECT_EQ(block[2 * frames], 77) << "wrote past the block for " << frames;
+    }
 }
 
 }  // namespace
