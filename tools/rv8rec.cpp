@@ -56,9 +56,10 @@ std::string FormatTime(int64_t us) {
     return buf;
 }
 
+// Up to 15 significant digits, without an exponent for everyday values (100000, not 1e+05).
 std::string Number(double v) {
     char buf[64];
-    const auto res = std::to_chars(buf, buf + sizeof buf, v);
+    const auto res = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::general, 15);
     return std::string(buf, res.ptr);
 }
 
