@@ -93,7 +93,7 @@ double TextToNumber(const QString& text) {
                 continue;
             }
             if (IsDigit(c)) {
-                expPart.push_back(static_cast<char>(c.unicode()));
+                if (c != u'0') expPart.push_back(static_cast<char>(c.unicode()));
                 state = State::ExpDigits;
                 continue;
             }
@@ -102,7 +102,11 @@ double TextToNumber(const QString& text) {
         if (state == State::ExpSign || state == State::ExpDigits) {
             if (IsDigit(c)) {
                 // Keep the exponent bounded: beyond 6 digits the result is 0 or infinite anyway.
-                if (expPart.size() < 9) expPart.push_back(static_cast<char>(c.unicode()));
+                // Leading zeros carry no magnitude and must not use up the digits kept.
+                const bool leadingZero =
+                    c == u'0' && expPart.find_first_not_of("+-0") == std::string::npos;
+                if (!leadingZero && expPart.size() < 9)
+                    expPart.push_back(static_cast<char>(c.unicode()));
                 state = State::ExpDigits;
                 continue;
             }
@@ -112,7 +116,8 @@ double TextToNumber(const QString& text) {
     if (!haveDigits) return 0.0;
     long long exponent = 0;
     if (state == State::ExpDigits) {
-        exponent = std::stoll(expPart);
+        // Only zeros after the E (and its sign) leave no digit behind: the exponent is 0.
+        if (expPart.find_first_not_of("+-") != std::string::npos) exponent = std::stoll(expPart);
     }
     number = mantissa;
     if (number.front() == '.') number.insert(number.begin(), '0');
