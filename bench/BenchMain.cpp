@@ -40,8 +40,6 @@ struct Pairing {
 const std::vector<Pairing> kPairings = {
     {"display conversion InterleaveRaw, 131072 frames", "interleave/131072",
      "memcpy of the 512 KiB block", "memcpy/512KiB", 1.5, kNone},
-    {"InterleaveRaw done in blocks of 16 frames (candidate)", "interleave_blocked/131072",
-     "memcpy of the 512 KiB block", "memcpy/512KiB", kNone, kNone},
     {"chart PlotBuffer + paint, sine, 512 frames", "chart/sine/512", "QPainter polyline",
      "polyline/sine/512", kNone, kNone},
     {"chart PlotBuffer + paint, noise, 512 frames", "chart/noise/512", "QPainter polyline",

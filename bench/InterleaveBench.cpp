@@ -15,24 +15,6 @@ namespace {
 
 constexpr int kFrames = 131072;
 
-// The same conversion done in fixed blocks of 16 frames, whose constant trip count lets the
-// compiler vectorise it at -O2; measured next to InterleaveRaw as a candidate for it.
-void InterleaveRawBlocked(const uint16_t* ch1, const uint16_t* ch2, int16_t* block,
-                          std::size_t frames) {
-    constexpr std::size_t kBlock = 16;
-    std::size_t i = 0;
-    for (; i + kBlock <= frames; i += kBlock) {
-        for (std::size_t k = 0; k < kBlock; ++k) {
-            block[2 * (i + k)] = RawToSigned(ch1[i + k]);
-            block[2 * (i + k) + 1] = RawToSigned(ch2[i + k]);
-        }
-    }
-    for (; i < frames; ++i) {
-        block[2 * i] = RawToSigned(ch1[i]);
-        block[2 * i + 1] = RawToSigned(ch2[i]);
-    }
-}
-
 template <void (*Convert)(const uint16_t*, const uint16_t*, int16_t*, std::size_t)>
 void BM_InterleaveRaw(benchmark::State& state) {
     std::vector<uint16_t> ch1(kRawBufferSamples), ch2(kRawBufferSamples);
@@ -71,8 +53,6 @@ void BM_MemcpyBlock(benchmark::State& state) {
 
 void RegisterInterleaveBenchmarks() {
     benchmark::RegisterBenchmark("interleave/131072", BM_InterleaveRaw<InterleaveRaw>);
-    benchmark::RegisterBenchmark("interleave_blocked/131072",
-                                 BM_InterleaveRaw<InterleaveRawBlocked>);
     benchmark::RegisterBenchmark("memcpy/512KiB", BM_MemcpyBlock);
 }
 
