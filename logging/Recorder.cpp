@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include "core/Numbers.h"
 #include "core/Samples.h"
@@ -24,8 +25,15 @@ QString Recorder::FirstListedFile(const QString& pattern) {
         const QFileInfo exact(dir, name);
         return exact.isFile() && !exact.isHidden() ? name : QString();
     }
-    const QStringList found = dir.entryList({name}, QDir::Files | QDir::NoDotAndDotDot, QDir::Name);
-    return found.isEmpty() ? QString() : found.first();
+    // Only * and ? are wildcards: every other character, brackets included, stands for itself.
+    QString regex = QRegularExpression::escape(name);
+    regex.replace(QStringLiteral("\\*"), QStringLiteral(".*"));
+    regex.replace(QStringLiteral("\\?"), QStringLiteral("."));
+    const QRegularExpression match(QRegularExpression::anchoredPattern(regex));
+    for (const QString& file : dir.entryList(QDir::Files | QDir::NoDotAndDotDot, QDir::Name)) {
+        if (match.match(file).hasMatch()) return file;
+    }
+    return {};
 }
 
 void Recorder::Check1_Click() {

@@ -136,7 +136,9 @@ INSTANTIATE_TEST_SUITE_P(Table, TakenNames,
                                            TakenCase{"ThreeLetters", "abc", "abc"},
                                            TakenCase{"Star", "data.cvx", "*.cvx"},
                                            TakenCase{"QuestionMark", "data.cvx", "dat?.cvx"},
-                                           TakenCase{"ReadOnly", "ro.cvx", "ro.cvx"}),
+                                           TakenCase{"ReadOnly", "ro.cvx", "ro.cvx"},
+                                           // Brackets are no wildcard: they match themselves.
+                                           TakenCase{"Brackets", "run[1]a.cvx", "run[1]*.cvx"}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(RecordingTest, WildcardsThatMatchOnlyFoldersCountAsFree) {
