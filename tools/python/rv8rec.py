@@ -11,12 +11,17 @@
     rec.damaged_tail, rec.tail_offset, rec.tail_index, rec.error
 
 Reading stops at the first incomplete or damaged record; every record before it is returned.
-Run as a program, it prints a JSON summary of a file (exit status 0 intact, 1 damaged,
-2 unreadable).
+Memory stays bounded whatever a file claims (records are checked in pieces, samples kept only
+after the CRC matched); pipes, devices and folders are refused (NotRegularFile); a file that
+shrinks while it is read ends in a damaged tail. Run as a program, it prints a JSON summary of a
+file, reading one record at a time, in strict JSON (null for NaN and infinities); exit status
+0 intact, 1 damaged, 2 unreadable.
 """
 
 import json
+import math
 import os
+import stat
 import struct
 import sys
 import zlib
@@ -55,10 +60,64 @@ class FormatError(Exception):
     pass
 
 
+# Records are checked in pieces of this size, so that what a file claims never decides how much
+# memory is taken before its bytes have been read; a record's samples are kept only when its CRC
+# matches.
+_PIECE = 4 << 20
+# Records up to this size are kept while their CRC is checked; a larger one is read again once
+# its CRC has matched.
+_KEEP_WHILE_CHECKING = 64 << 20
+
+
+class NotRegularFile(OSError):
+    """The path names a pipe, device, folder or socket: only regular files are read."""
+
+
+def _kind(mode):
+    if stat.S_ISDIR(mode):
+        return "it is a folder"
+    if stat.S_ISFIFO(mode):
+        return "it is a pipe (FIFO), not a regular file"
+    if stat.S_ISCHR(mode) or stat.S_ISBLK(mode):
+        return "it is a device, not a regular file"
+    if stat.S_ISSOCK(mode):
+        return "it is a socket, not a regular file"
+    return "not a regular file"
+
+
+def _open_regular(path):
+    """Opens `path` for reading if it is a regular file; never waits for a FIFO's writer."""
+    fd = os.open(path, os.O_RDONLY | getattr(os, "O_NONBLOCK", 0) | getattr(os, "O_CLOEXEC", 0))
+    try:
+        mode = os.fstat(fd).st_mode
+        if not stat.S_ISREG(mode):
+            raise NotRegularFile("cannot read %s: %s" % (path, _kind(mode)))
+        if hasattr(os, "set_blocking"):
+            os.set_blocking(fd, True)
+        return os.fdopen(fd, "rb")
+    except BaseException:
+        os.close(fd)
+        raise
+
+
+class _Cut(Exception):
+    """The file ended before the bytes its size promised (it shrank while being read)."""
+
+
+def _read_exact(f, n):
+    data = f.read(n)
+    if len(data) != n:
+        raise _Cut()
+    return data
+
+
 def _read_header(f, size):
     if size < header_size(1):
-        raise FormatError("the file is too short for a header")
-    fixed = f.read(_HEADER_FIXED.size)
+        raise FormatError("the file is empty" if size == 0 else "the file is too short for a header")
+    try:
+        fixed = _read_exact(f, _HEADER_FIXED.size)
+    except _Cut:
+        raise FormatError("the file is too short for a header (it was cut while being read)")
     magic, version, hsize, channels, sample_format, rate = _HEADER_FIXED.unpack(fixed)
     if magic != MAGIC:
         raise FormatError("not a recording file (wrong magic)")
@@ -70,7 +129,10 @@ def _read_header(f, size):
         raise FormatError("the header size %d does not match %d channels" % (hsize, channels))
     if hsize > size:
         raise FormatError("the file is too short for its header")
-    rest = f.read(hsize - _HEADER_FIXED.size)
+    try:
+        rest = _read_exact(f, hsize - _HEADER_FIXED.size)
+    except _Cut:
+        raise FormatError("the file is too short for its header (it was cut while being read)")
     body = fixed + rest[:-4]
     if zlib.crc32(body) != _CRC.unpack(rest[-4:])[0]:
         raise FormatError("the header is damaged (checksum mismatch)")
@@ -89,10 +151,48 @@ def _read_header(f, size):
     }
 
 
-def iter_records(path, result=None):
-    """Yields the checked records one by one; fills `result` (a Recording) as it goes."""
+def _checked_body(f, head, length):
+    """Reads the `length` bytes after a record's header in pieces, checking the CRC on the way.
+    Returns the body when the CRC matches, None when it does not; raises _Cut."""
+    keep = length <= _KEEP_WHILE_CHECKING
+    start = f.tell()
+    pieces = []
+    crc = zlib.crc32(head)
+    left = length - _CRC.size
+    while left > 0:
+        piece = _read_exact(f, min(_PIECE, left))
+        crc = zlib.crc32(piece, crc)
+        if keep:
+            pieces.append(piece)
+        left -= len(piece)
+    stored = _read_exact(f, _CRC.size)
+    if crc != _CRC.unpack(stored)[0]:
+        return None
+    if keep:
+        pieces.append(stored)
+        return b"".join(pieces)
+    # A large record that checked out: its bytes are real, so reading them whole is bounded by
+    # what the file holds. Check again in case it changed in between.
+    f.seek(start)
+    body = _read_exact(f, length)
+    if zlib.crc32(body[:-4], zlib.crc32(head)) != _CRC.unpack(body[-4:])[0]:
+        raise _Changed()
+    return body
+
+
+class _Changed(Exception):
+    """A record's bytes changed between two reads."""
+
+
+def iter_records(path, result=None, samples=True):
+    """Yields the checked records one by one; fills `result` (a Recording) as it goes.
+
+    Memory stays bounded whatever a file claims: records are checked in pieces of 4 MiB and a
+    record's samples are taken only after its CRC matched. Pipes, devices and folders are refused
+    (NotRegularFile, an OSError). A file that shrinks or grows while it is read ends in an
+    incomplete tail. With samples=False the records carry no "samples" (a check of the file)."""
     rec = result if result is not None else Recording()
-    with open(path, "rb") as f:
+    with _open_regular(path) as f:
         size = os.fstat(f.fileno()).st_size
         rec.file_size = size
         rec.header = _read_header(f, size)
@@ -110,7 +210,11 @@ def iter_records(path, result=None):
                 stop("incomplete record (%d bytes at the end of the file)" % remaining)
                 break
             f.seek(offset)
-            head = f.read(_RECORD_HEADER.size)
+            try:
+                head = _read_exact(f, _RECORD_HEADER.size)
+            except _Cut:
+                stop("incomplete record (the file ended while it was being read)")
+                break
             marker, number, time_us, rate, mark, nbytes, frames = _RECORD_HEADER.unpack(head)
             if marker != RECORD_MARKER:
                 stop("no record marker")
@@ -125,12 +229,18 @@ def iter_records(path, result=None):
             if total > remaining:
                 stop("incomplete record (needs %d bytes, %d left in the file)" % (total, remaining))
                 break
-            body = f.read(total - _RECORD_HEADER.size)  # bounded by the file's remaining size
-            if zlib.crc32(body[:-4], zlib.crc32(head)) != _CRC.unpack(body[-4:])[0]:
+            try:
+                body = _checked_body(f, head, total - _RECORD_HEADER.size)
+            except _Cut:
+                stop("incomplete record (the file ended while it was being read)")
+                break
+            except _Changed:
+                stop("the record changed while it was being read")
+                break
+            if body is None:
                 stop("damaged record (checksum mismatch)")
                 break
-            samples = np.frombuffer(body, dtype="<i2", count=frames * channels, offset=nbytes)
-            yield {
+            record = {
                 "number": number,
                 "time_us": time_us,
                 "sample_rate": rate,
@@ -138,10 +248,15 @@ def iter_records(path, result=None):
                 "comment": body[:nbytes].decode("utf-8", errors="replace"),
                 "frames": frames,
                 "offset": offset,
-                "samples": samples.astype(np.int16).reshape(frames, channels),
             }
+            if samples:
+                values = np.frombuffer(body, dtype="<i2", count=frames * channels, offset=nbytes)
+                record["samples"] = values.astype(np.int16).reshape(frames, channels)
             index += 1
             offset += total
+            rec.tail_offset = offset
+            rec.tail_index = index
+            yield record
         rec.tail_offset = offset
         rec.tail_index = index
 
@@ -162,30 +277,46 @@ def volts(header, samples):
     return (upper + lower) / 2 + samples.astype(np.float64) * ((upper - lower) / 2) / 32768.0
 
 
-def _summary(rec):
+def _finite(value):
+    """JSON has no NaN or infinity: non-finite numbers become null, as strict parsers expect."""
+    if isinstance(value, float) and not math.isfinite(value):
+        return None
+    if isinstance(value, dict):
+        return {k: _finite(v) for k, v in value.items()}
+    if isinstance(value, list):
+        return [_finite(v) for v in value]
+    return value
+
+
+def _record_summary(header, r):
+    frames = r["frames"]
+    samples = r["samples"]
     return {
+        "number": r["number"],
+        "time_us": r["time_us"],
+        "sample_rate": r["sample_rate"],
+        "event_mark": r["event_mark"],
+        "comment": r["comment"],
+        "frames": frames,
+        "channel_sums": [int(s) for s in samples.astype(np.int64).sum(axis=0)],
+        "first_frame": [int(s) for s in samples[0]] if frames else [],
+        "last_frame_volts": [float(v) for v in volts(header, samples[-1])] if frames else [],
+    }
+
+
+def summary(path):
+    """The command line's summary of a file, reading one record at a time: memory does not
+    grow with the file's size. Raises as read() does."""
+    rec = Recording()
+    records = [_record_summary(rec.header, r) for r in iter_records(path, rec)]
+    return rec, {
         "header": rec.header,
-        "record_count": len(rec.records),
+        "record_count": len(records),
         "damaged_tail": rec.damaged_tail,
         "tail_offset": rec.tail_offset,
         "tail_index": rec.tail_index,
         "error": rec.error,
-        "records": [
-            {
-                "number": r["number"],
-                "time_us": r["time_us"],
-                "sample_rate": r["sample_rate"],
-                "event_mark": r["event_mark"],
-                "comment": r["comment"],
-                "frames": r["frames"],
-                "channel_sums": [int(s) for s in r["samples"].astype(np.int64).sum(axis=0)],
-                "first_frame": [int(s) for s in r["samples"][0]] if r["frames"] else [],
-                "last_frame_volts": [float(v) for v in volts(rec.header, r["samples"][-1])]
-                if r["frames"]
-                else [],
-            }
-            for r in rec.records
-        ],
+        "records": records,
     }
 
 
@@ -194,14 +325,14 @@ def main(argv):
         print("usage: rv8rec.py FILE", file=sys.stderr)
         return 2
     try:
-        rec = read(argv[1])
+        rec, result = summary(argv[1])
     except OSError as e:
         print("rv8rec.py: %s" % e, file=sys.stderr)
         return 2
     except FormatError as e:
         print("rv8rec.py: %s: %s" % (argv[1], e), file=sys.stderr)
         return 1
-    json.dump(_summary(rec), sys.stdout, indent=1)
+    json.dump(_finite(result), sys.stdout, indent=1, allow_nan=False)
     print()
     return 1 if rec.damaged_tail else 0
 
