@@ -22,6 +22,7 @@
 #include <QFileInfo>
 
 #include "logging/RecordingFile.h"
+#include "logging/RecordingPath.h"
 
 namespace rv8 {
 
@@ -215,7 +216,7 @@ bool WriteVelmarFileII::OpenFile() {
         d.error = QStringLiteral("Cannot create a file: the file name is empty");
         return false;
     }
-    const QByteArray name = QFile::encodeName(d.path);
+    const QByteArray name = QFile::encodeName(LocalRecordingPath(d.path));
     if (name.contains('\0')) {
         d.error =
             QStringLiteral("Cannot create \"%1\": the name contains a NUL character").arg(d.path);
