@@ -61,9 +61,10 @@ TEST(CsvTextTest, SameTextAsAlwaysForOddRangesRatesAndEverySample) {
     w.FileName(QString::fromStdString(file));
     w.SetChannelRange(1.5, -0.25, 0);  // asymmetric; channel 2 keeps 0 V to 0 V
     ASSERT_TRUE(w.OpenFile());
-    // Every sample value on channel 1; channel 2 walks the range backwards.
-    std::vector<int16_t> all(2 * 65536);
-    for (int i = 0; i < 65536; ++i) {
+    // Every sample value on channel 1; channel 2 walks the range backwards. Records start up to
+    // 999 frames in, so the block has that much more.
+    std::vector<int16_t> all(2 * (65536 + 1000));
+    for (int i = 0; i < 65536 + 1000; ++i) {
         all[2 * i] = static_cast<int16_t>(i - 32768);
         all[2 * i + 1] = static_cast<int16_t>(32767 - i);
     }
