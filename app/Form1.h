@@ -1,7 +1,7 @@
-// Form1: the scope window. Owns every control (each named member also carries its name as
-// objectName), the acquisition timer, the raw sample buffers and the hosted components; creates
-// the subsystem objects and wires each control to its handler in one place. Start-up, shutdown
-// and the acquisition cycle are its own procedures.
+// Form1: the scope window. Its controls and the acquisition timer come from Form1Controls (each
+// named member also carries its name as objectName); it owns the raw sample buffers and the
+// hosted components, creates the subsystem objects and wires each control to its handler in one
+// place (connectUi). Start-up, shutdown and the acquisition cycle are its own procedures.
 #pragma once
 
 #include <array>
@@ -9,17 +9,9 @@
 #include <memory>
 #include <vector>
 
-#include <QCheckBox>
-#include <QComboBox>
-#include <QGroupBox>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QRadioButton>
-#include <QScrollBar>
-#include <QTimer>
 #include <QWidget>
 
+#include "app/Form1Controls.h"
 #include "core/Messages.h"
 #include "core/Samples.h"
 #include "display/DisplayPass.h"
@@ -36,7 +28,7 @@
 
 namespace rv8 {
 
-class Form1 : public QWidget {
+class Form1 : public QWidget, public Form1Controls {
     Q_OBJECT
   public:
     Form1(Rv8Driver& driver, Messages& messages, QWidget* parent = nullptr);
@@ -69,110 +61,6 @@ class Form1 : public QWidget {
     // Calibration word as the text of the "Cal. Date:" box: day, month, year in sign-space.
     static QString CalibrationText(int32_t word);
 
-    // Controls, by container.
-    QGroupBox* MeasuerFrame;
-    QLineEdit* Text2;
-    QPushButton* Command2;
-    QPushButton* Command3;
-    QComboBox* MeasureModeCombo;
-    QLabel* Label22;
-
-    QGroupBox* Ch1Frame;
-    QLineEdit* SetSenseCh1TextBox;
-    QPushButton* SetSenseCh1DownButton;
-    QPushButton* SetSenseCh1UpButton;
-    QComboBox* SetCoupCh1Combo;
-    QLabel* Label13;
-    QLabel* Label15;
-    QGroupBox* Ch2Frame;
-    QLineEdit* SetSenseCh2TextBox;
-    QPushButton* SetSenseCh2DownButton;
-    QPushButton* SetSenseCh2UpButton;
-    QComboBox* SetCoupCh2Combo;
-    QLabel* label17;
-    QLabel* Label19;
-
-    QGroupBox* HorizontalFrame;
-    QLabel* Label11;
-    QLineEdit* SetSampleFreqTextBox;
-    QPushButton* SetSampleFreqDownButton;
-    QPushButton* SetSampleFreqUpButton;
-    QLabel* Label12;
-    QComboBox* RecordlenthCombo;
-    QLabel* Label18;
-    QLabel* Label14;
-    QLineEdit* GetSampleFreqTextBox;
-    QLineEdit* GetRecordLenthTextBox;
-    QLineEdit* GetPostSamplesText;
-    QLabel* Label23;
-    QScrollBar* HScroll2;
-    QScrollBar* HScroll3;
-
-    QGroupBox* TriggerFrame;
-    QLabel* Label5;
-    QComboBox* TrigSourceCombo;
-    QLabel* Label6;
-    QComboBox* TrigModeCombo;
-    QLabel* Label8;
-    QLineEdit* TrigLevelCh1Text;
-    QPushButton* TrigLevelCh1DownButton;
-    QPushButton* TrigLevelCh1UpButton;
-    QLabel* Label9;
-    QLineEdit* TrigLevelCh2Text;
-    QPushButton* TrigLevelCh2DownButton;
-    QPushButton* TrigLevelCh2UpButton;
-    QLabel* Label7;
-    QLineEdit* TrigHysCh1Text;
-    QPushButton* TrigHysCh1DownButton;
-    QPushButton* TrigHysCh1UpButton;
-    QLabel* Label16;
-    QLineEdit* TrigHysCh2Text;
-    QPushButton* TrigHysCh2DownButton;
-    QPushButton* TrigHysCh2UpButton;
-    QLabel* Label10;
-    QLineEdit* TrigTimeOutText;
-    QPushButton* TrigTimeoutDownButton;
-    QPushButton* TrigTimeoutUpButton;
-
-    QGroupBox* Frame2;
-    QRadioButton* Option1;
-    QRadioButton* Option2;
-    QPushButton* Command1;
-    QPushButton* Command4;
-    QCheckBox* Check2;
-    QScrollBar* HScroll1;
-
-    QGroupBox* Frame1;
-    QLineEdit* CalDateBox;
-    QLineEdit* SerialNumBox;
-    QLineEdit* MaxSampleFreqBox;
-    QLineEdit* maxRecLenBox;
-    QLabel* Label1;
-    QLabel* Label2;
-    QLabel* Label3;
-    QLabel* Label4;
-
-    Kurvo* Kurvo1;
-    QLabel* Ymax1;
-    QLabel* Ymax2;
-    QLabel* Label20;
-    QLabel* Label21;
-    QCheckBox* Check3;
-    QCheckBox* Check4;
-    QLabel* Ymin1;
-    QLabel* Ymin2;
-    QLabel* MinFreq;
-    QLabel* MaxFreq;
-    QCheckBox* Check1;
-    QLineEdit* Text1;
-    QLabel* Label24;
-    QLabel* eventcount;
-
-    QPushButton* Command9;
-    QTimer Timer1;
-    QWidget* Spektra1Placeholder;
-    QWidget* Spektra2Placeholder;
-
     // The raw sample buffers, created zeroed with the window and never resized.
     std::vector<uint16_t> Ch1Raw;
     std::vector<uint16_t> Ch2Raw;
@@ -185,7 +73,6 @@ class Form1 : public QWidget {
     void closeEvent(QCloseEvent* event) override;
 
   private:
-    void createControls();
     void createSubsystems();
     void connectUi();
     // Runs a handler at the event boundary: nothing it throws reaches Qt's event loop.
