@@ -39,12 +39,7 @@ int main(int argc, char** argv) {
     }
     messages.setParent(&form);
     form.show();
-    const int rc = app.exec();
-    try {
-        form.Form_Unload();  // already done when the window was closed; harmless again
-        form.Form_Terminate();
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "Shutdown: %s\n", e.what());
-    }
-    return rc;
+    // The event loop ends when the window is closed, or with status 3 when the driver became
+    // unusable; either way the recording is closed and synced before the program ends.
+    return form.Shutdown(app.exec());
 }
