@@ -250,8 +250,13 @@ void Form1::Form_Unload() {
     if (unloaded_) return;
     unloaded_ = true;
     Timer1.stop();
-    if (!WriteVelmarFileII1.CloseFile()) {
-        std::fprintf(stderr, "%s\n", qPrintable(WriteVelmarFileII1.errorString()));
+    const bool wasOpen = WriteVelmarFileII1.isOpen();
+    if (!WriteVelmarFileII1.CloseFile() && wasOpen) {
+        // The last chance to tell: the program may end right after this.
+        const QString text = QStringLiteral("The recording was ended with a problem.\n%1")
+                                 .arg(WriteVelmarFileII1.errorString());
+        std::fprintf(stderr, "%s\n", qPrintable(text));
+        messages_.show(QStringLiteral("Log file"), text, MessageIcon::Warning);
     }
 }
 

@@ -40,6 +40,9 @@ class Form1 : public QWidget, public Form1Controls {
     void Command9_Click();
     void InitHardware();
     void Command1_Click();  // "Default!"
+    // Stops the acquisition and closes the recording (synced); one that could not be closed
+    // soundly (the file changed under it, a failed sync) is reported with a modal message, as
+    // the program may end right after. Runs once.
     void Form_Unload();
     void Form_Terminate();
     // The end of the program after the event loop: Form_Unload (the recording closed and
