@@ -3,7 +3,8 @@
 // file, cuts the file, or puts another file in its place: the recording ends with a message that
 // names the file within about a second, the box is cleared and the six step buttons work again,
 // and the acquisition loop goes on while the message is up. The messages are the program's own
-// (QtMessages: window-modal boxes that do not wait).
+// (QtMessages: window-modal boxes that do not wait). Also the window closed right after such a
+// change, before a check between passes could find it.
 #include <unistd.h>
 
 #include <cstdio>
@@ -20,6 +21,8 @@
 #include "core/Ui.h"
 #include "logging/RecordingFile.h"
 #include "tests/reliability/Support.h"
+#include "tests/support/FakeInstrument.h"
+#include "tests/support/FakeMessages.h"
 
 namespace rv8::testing {
 namespace {
@@ -187,6 +190,65 @@ INSTANTIATE_TEST_SUITE_P(
                                      return qint64{sizeof kOtherContent - 1};
                                  },
                                  "was replaced", Left::TheOtherFile}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// ---- Closing the window right after the file changed ------------------------------------------
+
+struct CloseCase {
+    const char* name;
+    std::function<void(const QString& file)> tamper;  // null: the file is left alone
+    const char* says;
+};
+
+class ClosingTheWindow : public ::testing::TestWithParam<CloseCase> {};
+
+// Before any check between passes could find it: the close itself finds it and says so, in a
+// message that waits (the program may end right after).
+TEST_P(ClosingTheWindow, ReportsARecordingThatCouldNotBeClosedSoundly) {
+    const CloseCase& c = GetParam();
+    QTemporaryDir tmp;
+    ASSERT_TRUE(tmp.isValid());
+    FakeInstrument inst;
+    FakeMessages messages;
+    Form1 form(inst, messages);
+    ASSERT_TRUE(form.Form_Load());
+    const QString name = QDir(tmp.path()).filePath(QStringLiteral("close.cvx"));
+    form.Text1->setText(name);
+    form.Check1->click();
+    form.Command2->click();
+    form.Command2->click();
+    if (c.tamper) c.tamper(name);
+    form.close();
+    EXPECT_FALSE(form.writer().isOpen());
+    if (!c.tamper) {
+        EXPECT_TRUE(messages.shown.empty());
+        EXPECT_EQ(ReadRecording(name.toStdString()).recordCount, 2u);
+        return;
+    }
+    ASSERT_EQ(messages.shown.size(), 1u);
+    EXPECT_TRUE(messages.shown[0].modal);
+    EXPECT_EQ(messages.shown[0].title, QStringLiteral("Log file"));
+    EXPECT_TRUE(messages.shown[0].text.contains(name)) << messages.shown[0].text.toStdString();
+    EXPECT_TRUE(messages.shown[0].text.contains(QLatin1String(c.says)))
+        << messages.shown[0].text.toStdString();
+    form.Form_Unload();  // once only
+    EXPECT_EQ(messages.shown.size(), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, ClosingTheWindow,
+    ::testing::Values(
+        CloseCase{"SoundFile", nullptr, ""},
+        CloseCase{"FileRemoved", [](const QString& file) { EXPECT_TRUE(QFile::remove(file)); },
+                  "was deleted"},
+        CloseCase{"CutToNothing", [](const QString& file) { CutTo(file, 0); }, "was shortened"},
+        CloseCase{"Lengthened",
+                  [](const QString& file) {
+                      QFile f(file);
+                      EXPECT_TRUE(f.open(QIODevice::Append));
+                      f.write("appended by someone else");
+                  },
+                  "was changed by another program"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
