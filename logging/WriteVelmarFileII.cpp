@@ -16,6 +16,7 @@
 
 #include "logging/DurableFile.h"
 #include "logging/RecordingFile.h"
+#include "logging/RecordingPath.h"
 
 namespace rv8 {
 
@@ -200,7 +201,7 @@ bool WriteVelmarFileII::OpenFile() {
         d.error = QStringLiteral("Cannot create a file: the file name is empty");
         return false;
     }
-    const QByteArray name = QFile::encodeName(d.path);
+    const QByteArray name = QFile::encodeName(LocalRecordingPath(d.path));
     if (name.contains('\0')) {
         d.error =
             QStringLiteral("Cannot create \"%1\": the name contains a NUL character").arg(d.path);
