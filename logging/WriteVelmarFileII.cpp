@@ -235,7 +235,7 @@ bool WriteVelmarFileII::OpenFile() {
         return false;
     }
     // Make the new name itself survive a power loss.
-    const QByteArray folder = QFile::encodeName(QFileInfo(d.path).absolutePath());
+    const QByteArray folder = QFile::encodeName(QFileInfo(QFile::decodeName(name)).absolutePath());
     SyncFolder(folder.constData());
 
     d.fd = fd;
