@@ -1,5 +1,6 @@
 #include "logging/DurableFile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -56,6 +57,33 @@ int WriteAll(int fd, const uint8_t* p, std::size_t n) {
         if (put == 0) return EIO;  // no progress: never loop forever
         p += put;
         n -= static_cast<std::size_t>(put);
+    }
+    return 0;
+}
+
+int WriteAllGathered(int fd, iovec* pieces, int count) {
+    while (count > 0) {
+        if (pieces->iov_len == 0) {
+            ++pieces;
+            --count;
+            continue;
+        }
+        const ssize_t put = ::writev(fd, pieces, count);
+        if (put < 0) {
+            if (errno == EINTR) continue;
+            return errno;
+        }
+        if (put == 0) return EIO;  // no progress: never loop forever
+        for (std::size_t left = static_cast<std::size_t>(put); left > 0;) {
+            const std::size_t n = std::min(left, pieces->iov_len);
+            pieces->iov_base = static_cast<uint8_t*>(pieces->iov_base) + n;
+            pieces->iov_len -= n;
+            left -= n;
+            if (pieces->iov_len == 0) {
+                ++pieces;
+                --count;
+            }
+        }
     }
     return 0;
 }

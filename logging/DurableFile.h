@@ -12,6 +12,8 @@
 #include <string>
 #include <thread>
 
+#include <sys/uio.h>
+
 namespace rv8 {
 
 // The operating system's text for an errno value ("No space left on device").
@@ -28,6 +30,9 @@ void IgnoreFileSizeSignalOnce();
 int CreateExclusive(const char* name);
 // Writes all n bytes, continuing after partial writes and interruptions. Returns 0 or errno.
 int WriteAll(int fd, const uint8_t* p, std::size_t n);
+// Writes the `count` pieces in one gathered write, continuing after partial writes and
+// interruptions (the pieces are advanced past what was written). Returns 0 or errno.
+int WriteAllGathered(int fd, iovec* pieces, int count);
 // fdatasync, repeated after interruptions. Returns 0 or errno.
 int SyncData(int fd);
 // Makes a new name in `folder` survive a power loss (best effort: errors are ignored).

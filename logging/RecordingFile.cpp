@@ -77,12 +77,8 @@ std::vector<uint8_t> EncodeRecordingHeader(const RecordingHeader& h) {
     return out;
 }
 
-std::size_t EncodeRecord(uint8_t* p, const RecordFields& f, const char* comment,
-                         std::size_t commentBytes, const int16_t* samples, uint32_t frames,
-                         uint16_t channels) {
-    const std::size_t sampleBytes =
-        2 * static_cast<std::size_t>(frames) * static_cast<std::size_t>(channels);
-    const std::size_t total = static_cast<std::size_t>(RecordSize(commentBytes, frames, channels));
+std::size_t EncodeRecordHead(uint8_t* p, const RecordFields& f, const char* comment,
+                             std::size_t commentBytes, uint32_t frames) {
     PutU32(p + kRecOffMarker, kRecordMarker);
     PutU32(p + kRecOffNumber, f.number);
     PutU64(p + kRecOffTime, static_cast<uint64_t>(f.timeUs));
@@ -91,6 +87,16 @@ std::size_t EncodeRecord(uint8_t* p, const RecordFields& f, const char* comment,
     PutU32(p + kRecOffCommentBytes, static_cast<uint32_t>(commentBytes));
     PutU32(p + kRecOffFrames, frames);
     if (commentBytes > 0) std::memcpy(p + kRecordHeaderBytes, comment, commentBytes);
+    return kRecordHeaderBytes + commentBytes;
+}
+
+std::size_t EncodeRecord(uint8_t* p, const RecordFields& f, const char* comment,
+                         std::size_t commentBytes, const int16_t* samples, uint32_t frames,
+                         uint16_t channels) {
+    const std::size_t sampleBytes =
+        2 * static_cast<std::size_t>(frames) * static_cast<std::size_t>(channels);
+    const std::size_t total = static_cast<std::size_t>(RecordSize(commentBytes, frames, channels));
+    EncodeRecordHead(p, f, comment, commentBytes, frames);
     uint8_t* s = p + kRecordHeaderBytes + commentBytes;
     if constexpr (std::endian::native == std::endian::little) {
         if (sampleBytes > 0) std::memcpy(s, samples, sampleBytes);

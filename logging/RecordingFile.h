@@ -110,6 +110,13 @@ struct RecordFields {
     int32_t eventMark = 0;
 };
 
+// Encodes the start of a record, its header and comment, into `out`, which must hold
+// kRecordHeaderBytes + commentBytes bytes; returns that size. The record goes on with the
+// samples (frames x channels little-endian 16-bit values) and ends with the CRC of all that
+// precedes it, so a writer can send the samples from where they lie.
+std::size_t EncodeRecordHead(uint8_t* out, const RecordFields& fields, const char* comment,
+                             std::size_t commentBytes, uint32_t frames);
+
 // Encodes one whole record (the CRC is computed here) into `out`, which must hold
 // recfile::RecordSize(commentBytes, frames, channels) bytes; returns that size. `samples` holds
 // frames x channels interleaved values (may be null when there are none). Allocates nothing.

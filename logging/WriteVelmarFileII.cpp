@@ -1,6 +1,7 @@
 #include "logging/WriteVelmarFileII.h"
 
 #include <atomic>
+#include <bit>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -14,6 +15,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include "logging/Crc32.h"
 #include "logging/DurableFile.h"
 #include "logging/RecordingFile.h"
 #include "logging/RecordingPath.h"
@@ -284,16 +286,35 @@ bool WriteVelmarFileII::WriteBlock(const int16_t* samples, int32_t frames) {
     const std::size_t commentBytes = static_cast<std::size_t>(d.comment.size());
     const std::size_t total = static_cast<std::size_t>(RecordSize(
         commentBytes, static_cast<uint64_t>(frames), static_cast<uint64_t>(d.fileChannels)));
-    if (total > d.bufCapacity) {
-        d.buf.reset(new uint8_t[total]);
-        d.bufCapacity = total;
+    const RecordFields fields{d.nextNumber, NowUs(), d.sampleRate, d.eventMark};
+    int err = 0;
+    if constexpr (std::endian::native == std::endian::little) {
+        // The samples are stored as they lie in memory: one gathered write of the record's head,
+        // the caller's samples and the CRC, with no copy of the samples on the way.
+        const std::size_t headBytes = kRecordHeaderBytes + commentBytes;
+        if (headBytes + kRecordCrcBytes > d.bufCapacity) {
+            d.buf.reset(new uint8_t[headBytes + kRecordCrcBytes]);
+            d.bufCapacity = headBytes + kRecordCrcBytes;
+        }
+        uint8_t* p = d.buf.get();
+        EncodeRecordHead(p, fields, d.comment.constData(), commentBytes,
+                         static_cast<uint32_t>(frames));
+        const std::size_t sampleBytes = total - headBytes - kRecordCrcBytes;
+        PutU32(p + headBytes, Crc32(samples, sampleBytes, Crc32(p, headBytes)));
+        iovec pieces[3] = {{p, headBytes},
+                           {const_cast<int16_t*>(samples), sampleBytes},
+                           {p + headBytes, kRecordCrcBytes}};
+        err = WriteAllGathered(d.fd, pieces, 3);
+    } else {
+        if (total > d.bufCapacity) {
+            d.buf.reset(new uint8_t[total]);
+            d.bufCapacity = total;
+        }
+        EncodeRecord(d.buf.get(), fields, d.comment.constData(), commentBytes, samples,
+                     static_cast<uint32_t>(frames), static_cast<uint16_t>(d.fileChannels));
+        err = WriteAll(d.fd, d.buf.get(), total);
     }
-    uint8_t* p = d.buf.get();
-    EncodeRecord(p, RecordFields{d.nextNumber, NowUs(), d.sampleRate, d.eventMark},
-                 d.comment.constData(), commentBytes, samples, static_cast<uint32_t>(frames),
-                 static_cast<uint16_t>(d.fileChannels));
-
-    if (const int err = WriteAll(d.fd, p, total); err != 0) {
+    if (err != 0) {
         d.abandon(QStringLiteral("Cannot write a record to"), err);
         return false;
     }
