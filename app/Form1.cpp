@@ -309,6 +309,10 @@ void Form1::Timer1_Timer() {
         ~Restart() { t.start(); }
     } restart{Timer1};
     Measure();
+    // Draw now, before the interval restarts: painting left to the event loop would run at the
+    // start of the interval, and the loop then rounds what is left of it up to a whole
+    // millisecond, so every tick would come late by up to that much.
+    QCoreApplication::sendPostedEvents(window(), QEvent::UpdateRequest);
 }
 
 void Form1::Command2_Click() {

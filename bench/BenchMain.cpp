@@ -53,7 +53,7 @@ const std::vector<Pairing> kPairings = {
     {"spectrum pass, 2 x 1024 inputs, 2 x 513 bins", "spectrum/pass", "kiss_fftr x2, 1024 floats",
      "kiss_fftr/2x1024", kNone, 50e-6},
     {"record write, 130000 frames, at 50/s (syncs included)", "record/write_block/130000",
-     "write(2) of the same bytes", "record/raw_write/130000", 1.5, kNone},
+     "write(2) of the same bytes", "record/raw_write/130000", 1.3, kNone},
     {"raw write(2) + fdatasync once a second", "record/raw_write_sync/130000",
      "write(2) of the same bytes", "record/raw_write/130000", kNone, kNone},
     {"record write (as above)", "record/write_block/130000", "write(2) + fdatasync once a second",
