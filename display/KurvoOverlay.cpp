@@ -84,23 +84,39 @@ const KurvoOverlay::Glyph& KurvoOverlay::glyph(char16_t c, bool bold) {
     const uint32_t key = (uint32_t{c} << 1) | (bold ? 1u : 0u);
     auto it = glyphs_.find(key);
     if (it != glyphs_.end()) return it->second;
-    // The glyph in white on transparent, with room for what reaches beyond its advance; its
-    // coverage is the alpha channel.
+    // The glyph in white on transparent, with room for what reaches beyond its advance, then
+    // cut to the pixels it covers: composing blends no empty pixels.
     const QFont& font = bold ? bold_ : font_;
     const QFontMetrics fm(font);
     const QChar ch(c);
     Glyph g;
     g.advance = fm.horizontalAdvance(ch);
-    g.offset = fm.height() / 2 + 1;
-    QImage img(g.advance + 2 * g.offset, fm.height(), QImage::Format_ARGB32_Premultiplied);
+    const int margin = fm.height() / 2 + 1;
+    QImage img(g.advance + 2 * margin, fm.height(), QImage::Format_ARGB32_Premultiplied);
     img.fill(Qt::transparent);
     {
         QPainter p(&img);
         p.setFont(font);
         p.setPen(Qt::white);
-        p.drawText(QPointF(g.offset, fm.ascent()), QString(ch));
+        p.drawText(QPointF(margin, fm.ascent()), QString(ch));
     }
-    g.coverage = img.convertToFormat(QImage::Format_Alpha8);
+    const QImage coverage = img.convertToFormat(QImage::Format_Alpha8);
+    int x0 = coverage.width(), x1 = -1, y0 = coverage.height(), y1 = -1;
+    for (int y = 0; y < coverage.height(); ++y) {
+        const uchar* row = coverage.constScanLine(y);
+        for (int x = 0; x < coverage.width(); ++x) {
+            if (row[x] == 0) continue;
+            x0 = std::min(x0, x);
+            x1 = std::max(x1, x);
+            y0 = std::min(y0, y);
+            y1 = std::max(y1, y);
+        }
+    }
+    if (x1 >= 0) {
+        g.coverage = coverage.copy(x0, y0, x1 - x0 + 1, y1 - y0 + 1);
+        g.dx = x0 - margin;
+        g.dy = y0;
+    }
     ++rendered_;
     return glyphs_.emplace(key, std::move(g)).first->second;
 }
@@ -124,8 +140,10 @@ void KurvoOverlay::drawText(const Surface& frame, const TextRun& run, int x, int
     int pen = x + padX_;
     for (QChar c : run.text) {
         const Glyph& g = glyph(c.unicode(), bold);
-        BlendCoverage(frame, pen - g.offset, y + padY_, g.coverage.constBits(), g.coverage.width(),
-                      g.coverage.height(), g.coverage.bytesPerLine(), run.colour);
+        if (!g.coverage.isNull())
+            BlendCoverage(frame, pen + g.dx, y + padY_ + g.dy, g.coverage.constBits(),
+                          g.coverage.width(), g.coverage.height(), g.coverage.bytesPerLine(),
+                          run.colour);
         pen += g.advance;
     }
 }

@@ -34,9 +34,12 @@ class KurvoOverlay {
   private:
     enum class Style { Plain, Channel, Warning, MarkerDown, MarkerLeft };
     struct Glyph {
-        QImage coverage;  // Format_Alpha8, drawn `offset` pixels left of the pen
+        // Format_Alpha8, cut to the pixels the glyph covers, its top left corner `dx` pixels
+        // right of the pen and `dy` rows below the top of the line (null for a blank).
+        QImage coverage;
         int advance = 0;
-        int offset = 0;
+        int dx = 0;
+        int dy = 0;
     };
     // A text laid out: its box (backing included) is w x h pixels.
     struct TextRun {
