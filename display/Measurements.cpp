@@ -1,5 +1,7 @@
 #include "display/Measurements.h"
 
+#include "display/MeasureBlocks.h"
+
 #include <algorithm>
 #include <cmath>
 #include <numbers>
@@ -210,26 +212,6 @@ void Finish(const Sums& s, int32_t frames, ChannelMeasurement& m) {
     m.overRange = s.min == -32768 || s.max == 32767;
 }
 
-#if defined(__SSE2__)
-inline int64_t SumLanes64(__m128i v) {
-    alignas(16) int64_t lanes[2];
-    _mm_store_si128(reinterpret_cast<__m128i*>(lanes), v);
-    return lanes[0] + lanes[1];
-}
-
-// Smallest (or largest) channel-1 and channel-2 value of the eight interleaved lanes, as the
-// low and high half of lane 0.
-template <bool kMax>
-inline uint32_t ReducePairs(__m128i v) {
-    auto pick = [](__m128i a, __m128i b) {
-        return kMax ? _mm_max_epi16(a, b) : _mm_min_epi16(a, b);
-    };
-    v = pick(v, _mm_shuffle_epi32(v, _MM_SHUFFLE(1, 0, 3, 2)));
-    v = pick(v, _mm_shuffle_epi32(v, _MM_SHUFFLE(2, 3, 0, 1)));
-    return static_cast<uint32_t>(_mm_cvtsi128_si32(v));
-}
-#endif
-
 }  // namespace
 
 void Measurer::measure(const int16_t* p, int32_t frames, ChannelMeasurement out[2]) {
@@ -239,79 +221,18 @@ void Measurer::measure(const int16_t* p, int32_t frames, ChannelMeasurement out[
     const int32_t blocks = (frames + kBlockFrames - 1) / kBlockFrames;
     envelope_.resize(4 * static_cast<std::size_t>(blocks));
     int16_t* env = envelope_.data();
-    Sums s[2];
-    int32_t b = 0;
-#if defined(__SSE2__)
-    // Eight values (four frames) to a vector, eight vectors to a block. Channel 1 sits in the
-    // even 16-bit lanes, channel 2 in the odd ones. Unpacking two vectors against each other
-    // pairs each value with the same channel's four frames on, so that one multiply-add sums
-    // (or squares and sums) two values of one channel into each 32-bit lane, the lanes taking
-    // turns between channel 1 and channel 2.
-    const __m128i ones = _mm_set1_epi16(1);
-    const __m128i low32 = _mm_set_epi32(0, -1, 0, -1);
+    // The whole blocks in the vector loop, then the last one (perhaps short) here.
     const int32_t fullBlocks = frames / kBlockFrames;
-    __m128i squares1 = _mm_setzero_si128(), squares2 = _mm_setzero_si128();  // 64-bit lanes
-    __m128i sums = _mm_setzero_si128();  // 32-bit lanes: channel 1, 2, 1, 2
-    __m128i lowest = _mm_set1_epi16(32767), highest = _mm_set1_epi16(-32768);
-    int64_t sum[2] = {0, 0};
-    auto flushSums = [&] {
-        alignas(16) int32_t lanes[4];
-        _mm_store_si128(reinterpret_cast<__m128i*>(lanes), sums);
-        sum[0] += int64_t{lanes[0]} + lanes[2];
-        sum[1] += int64_t{lanes[1]} + lanes[3];
-        sums = _mm_setzero_si128();
-    };
-    int32_t pending = 0;  // blocks summed into `sums` since the last flush
-    for (; b < fullBlocks; ++b) {
-        const __m128i* q = reinterpret_cast<const __m128i*>(p + 2 * kBlockFrames * b);
-        __m128i vmin = _mm_loadu_si128(q);
-        __m128i vmax = vmin;
-        for (int k = 0; k < 8; k += 2) {
-            const __m128i v0 = _mm_loadu_si128(q + k);
-            const __m128i v1 = _mm_loadu_si128(q + k + 1);
-            vmin = _mm_min_epi16(vmin, _mm_min_epi16(v0, v1));
-            vmax = _mm_max_epi16(vmax, _mm_max_epi16(v0, v1));
-            const __m128i lo = _mm_unpacklo_epi16(v0, v1);
-            const __m128i hi = _mm_unpackhi_epi16(v0, v1);
-            sums = _mm_add_epi32(sums,
-                                 _mm_add_epi32(_mm_madd_epi16(lo, ones), _mm_madd_epi16(hi, ones)));
-            // Two squares are at most 2^31: an unsigned 32-bit lane holds them.
-            const __m128i a = _mm_madd_epi16(lo, lo);
-            const __m128i c = _mm_madd_epi16(hi, hi);
-            squares1 = _mm_add_epi64(
-                squares1, _mm_add_epi64(_mm_and_si128(a, low32), _mm_and_si128(c, low32)));
-            squares2 = _mm_add_epi64(squares2,
-                                     _mm_add_epi64(_mm_srli_epi64(a, 32), _mm_srli_epi64(c, 32)));
-        }
-        lowest = _mm_min_epi16(lowest, vmin);
-        highest = _mm_max_epi16(highest, vmax);
-        const uint32_t mins = ReducePairs<false>(vmin);
-        const uint32_t maxs = ReducePairs<true>(vmax);
-        env[4 * b] = static_cast<int16_t>(mins & 0xFFFFu);
-        env[4 * b + 1] = static_cast<int16_t>(maxs & 0xFFFFu);
-        env[4 * b + 2] = static_cast<int16_t>(mins >> 16);
-        env[4 * b + 3] = static_cast<int16_t>(maxs >> 16);
-        // A lane gains at most 8 x 32768 per block: flushed well before 2^31.
-        if (++pending == 4096) {
-            flushSums();
-            pending = 0;
-        }
+    BlockTotals totals;
+    SumBlocks(BestBlockKernel(), p, fullBlocks, env, totals);
+    Sums s[2];
+    for (int c = 0; c < 2; ++c) {
+        s[c].sum = totals.sum[c];
+        s[c].squares = totals.squares[c];
+        s[c].min = totals.min[c];
+        s[c].max = totals.max[c];
     }
-    flushSums();
-    s[0].sum += sum[0];
-    s[1].sum += sum[1];
-    s[0].squares += static_cast<uint64_t>(SumLanes64(squares1));
-    s[1].squares += static_cast<uint64_t>(SumLanes64(squares2));
-    if (b > 0) {
-        const uint32_t mins = ReducePairs<false>(lowest);
-        const uint32_t maxs = ReducePairs<true>(highest);
-        s[0].min = static_cast<int16_t>(mins & 0xFFFFu);
-        s[1].min = static_cast<int16_t>(mins >> 16);
-        s[0].max = static_cast<int16_t>(maxs & 0xFFFFu);
-        s[1].max = static_cast<int16_t>(maxs >> 16);
-    }
-#endif
-    // The blocks left (all of them without SSE2), the last one perhaps short.
+    int32_t b = fullBlocks;
     for (; b < blocks; ++b) {
         const int32_t end = std::min(frames, (b + 1) * kBlockFrames);
         for (int c = 0; c < 2; ++c) {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "display/MeasureBlocks.h"
 #include "display/Spektra.h"
 
 namespace rv8::measure {
@@ -165,6 +166,42 @@ TEST_P(MeasureTable, BothChannelsOfABlockAgreeWithOneAtATime) {
     }
 }
 
+// Every vector kernel the processor runs gives what the plain loop gives, sums, squares,
+// extremes and envelope alike.
+void ExpectKernelsAgree(const std::vector<int16_t>& block, const std::string& what) {
+    const int32_t blocks = static_cast<int32_t>(block.size() / 2 / kBlockFrames);
+    std::vector<int16_t> plainEnv(4 * static_cast<std::size_t>(blocks) + 4, 7);
+    BlockTotals plain;
+    SumBlocks(BlockKernel::Plain, block.data(), blocks, plainEnv.data(), plain);
+    for (BlockKernel k : {BlockKernel::Sse2, BlockKernel::Avx2}) {
+        if (!Runs(k)) continue;
+        SCOPED_TRACE(what + (k == BlockKernel::Sse2 ? " SSE2" : " AVX2"));
+        std::vector<int16_t> env(plainEnv.size(), 7);
+        BlockTotals t;
+        SumBlocks(k, block.data(), blocks, env.data(), t);
+        for (int c = 0; c < 2; ++c) {
+            EXPECT_EQ(t.sum[c], plain.sum[c]);
+            EXPECT_EQ(t.squares[c], plain.squares[c]);
+            EXPECT_EQ(t.min[c], plain.min[c]);
+            EXPECT_EQ(t.max[c], plain.max[c]);
+        }
+        EXPECT_EQ(env, plainEnv);  // the guard values after the last block stay too
+    }
+}
+
+TEST_P(MeasureTable, EveryBlockKernelAgreesWithThePlainLoop) {
+    const Case& c = GetParam();
+    const std::vector<int16_t> a =
+        Generate(c.shape, c.frames, c.period, c.amplitude, c.offset, c.noise, 1);
+    const std::vector<int16_t> b = Generate(Shape::Square, c.frames, 64, 32767, 0, 3000, 2);
+    std::vector<int16_t> block(2 * a.size());
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        block[2 * i] = a[i];
+        block[2 * i + 1] = b[i];
+    }
+    ExpectKernelsAgree(block, c.name);
+}
+
 INSTANTIATE_TEST_SUITE_P(Signals, MeasureTable, ::testing::ValuesIn(kCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
@@ -182,6 +219,28 @@ TEST(Measurements, ExtremeValuesDoNotOverflowTheSums) {
     EXPECT_DOUBLE_EQ(m[1].mean, 32767.0);
     EXPECT_DOUBLE_EQ(m[1].rms, 32767.0);
     EXPECT_TRUE(m[0].overRange && m[1].overRange);
+}
+
+TEST(Measurements, BlockKernelsKeepTheirSumsExactOverLongRuns) {
+    // 10000 blocks at the ends of the range: more than the 32-bit lanes would hold unflushed.
+    struct Case {
+        const char* name;
+        int16_t ch1, ch2;
+    };
+    for (const Case& c : std::vector<Case>{
+             {"Bottom", -32768, -32768}, {"Top", 32767, 32767}, {"Apart", -32768, 32767}}) {
+        std::vector<int16_t> block(2 * 10000 * static_cast<std::size_t>(kBlockFrames));
+        for (std::size_t i = 0; i < block.size(); i += 2) {
+            block[i] = c.ch1;
+            block[i + 1] = c.ch2;
+        }
+        ExpectKernelsAgree(block, c.name);
+        BlockTotals t;
+        std::vector<int16_t> env(4 * 10000);
+        SumBlocks(BestBlockKernel(), block.data(), 10000, env.data(), t);
+        EXPECT_EQ(t.sum[0], int64_t{c.ch1} * 320000) << c.name;
+        EXPECT_EQ(t.squares[1], uint64_t(int64_t{c.ch2} * c.ch2) * 320000) << c.name;
+    }
 }
 
 TEST(Measurements, NothingToMeasure) {
