@@ -1,17 +1,7 @@
 #include "logging/RecordingFile.h"
 
 #include <bit>
-#include <cerrno>
 #include <cstring>
-#include <system_error>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#if defined(__x86_64__) && defined(__GNUC__)
-#include <immintrin.h>
-#endif
 
 namespace rv8 {
 
@@ -64,131 +54,7 @@ std::size_t Utf8CutLength(const char* text, std::size_t size, std::size_t limit)
 
 }  // namespace recfile
 
-namespace {
-
 using namespace recfile;
-
-// Slicing-by-8 tables: table[0] is the classic byte table, table[k][b] the CRC of byte b
-// followed by k zero bytes.
-using CrcTables = std::array<std::array<uint32_t, 256>, 8>;
-
-constexpr CrcTables MakeCrcTables() {
-    CrcTables t{};
-    for (uint32_t b = 0; b < 256; ++b) {
-        uint32_t c = b;
-        for (int k = 0; k < 8; ++k)
-            c = (c & 1) ? (0xEDB88320u ^ (c >> 1)) : (c >> 1);
-        t[0][b] = c;
-    }
-    for (uint32_t b = 0; b < 256; ++b) {
-        for (int k = 1; k < 8; ++k)
-            t[k][b] = (t[k - 1][b] >> 8) ^ t[0][t[k - 1][b] & 0xFF];
-    }
-    return t;
-}
-
-constexpr CrcTables kCrc = MakeCrcTables();
-
-// Table-driven CRC on the inverted register (slicing by 8 bytes, then byte by byte).
-uint32_t CrcTables8(const uint8_t* p, std::size_t size, uint32_t crc) {
-    while (size >= 8) {
-        const uint32_t lo = GetU32(p) ^ crc;
-        const uint32_t hi = GetU32(p + 4);
-        crc = kCrc[7][lo & 0xFF] ^ kCrc[6][(lo >> 8) & 0xFF] ^ kCrc[5][(lo >> 16) & 0xFF] ^
-              kCrc[4][lo >> 24] ^ kCrc[3][hi & 0xFF] ^ kCrc[2][(hi >> 8) & 0xFF] ^
-              kCrc[1][(hi >> 16) & 0xFF] ^ kCrc[0][hi >> 24];
-        p += 8;
-        size -= 8;
-    }
-    while (size-- > 0)
-        crc = kCrc[0][(crc ^ *p++) & 0xFF] ^ (crc >> 8);
-    return crc;
-}
-
-#if defined(__x86_64__) && defined(__GNUC__)
-#define RV8_CRC_CLMUL 1
-// Carry-less multiplication folding (the method of Intel's "Fast CRC Computation for Generic
-// Polynomials Using PCLMULQDQ"), with the bit-reflected constants for polynomial 0xEDB88320:
-// four 128-bit lanes are folded 64 bytes at a time, then into one lane, then reduced to 32 bits
-// (Barrett). Works on the inverted register like CrcTables8. `size` >= 64 and a multiple of 16.
-#define RV8_CLMUL_TARGET __attribute__((target("pclmul,sse4.1")))
-
-RV8_CLMUL_TARGET inline __m128i load(const uint8_t* q) {
-    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
-}
-
-// x times the folding constants (low and high halves), plus the next 16 bytes.
-RV8_CLMUL_TARGET inline __m128i fold(__m128i x, __m128i k, __m128i next) {
-    const __m128i lo = _mm_clmulepi64_si128(x, k, 0x00);
-    const __m128i hi = _mm_clmulepi64_si128(x, k, 0x11);
-    return _mm_xor_si128(_mm_xor_si128(hi, lo), next);
-}
-
-RV8_CLMUL_TARGET uint32_t CrcClmul(const uint8_t* p, std::size_t size, uint32_t crc) {
-    const __m128i k1k2 = _mm_set_epi64x(0x01c6e41596, 0x0154442bd4);
-    const __m128i k3k4 = _mm_set_epi64x(0x00ccaa009e, 0x01751997d0);
-    const __m128i k5k0 = _mm_set_epi64x(0, 0x0163cd6124);
-    const __m128i poly = _mm_set_epi64x(0x01f7011641, 0x01db710641);
-    __m128i x1 = _mm_xor_si128(load(p), _mm_cvtsi32_si128(static_cast<int>(crc)));
-    __m128i x2 = load(p + 16);
-    __m128i x3 = load(p + 32);
-    __m128i x4 = load(p + 48);
-    p += 64;
-    size -= 64;
-    while (size >= 64) {
-        x1 = fold(x1, k1k2, load(p));
-        x2 = fold(x2, k1k2, load(p + 16));
-        x3 = fold(x3, k1k2, load(p + 32));
-        x4 = fold(x4, k1k2, load(p + 48));
-        p += 64;
-        size -= 64;
-    }
-    x1 = fold(x1, k3k4, x2);
-    x1 = fold(x1, k3k4, x3);
-    x1 = fold(x1, k3k4, x4);
-    while (size >= 16) {
-        x1 = fold(x1, k3k4, load(p));
-        p += 16;
-        size -= 16;
-    }
-    // 128 bits to 64.
-    const __m128i mask32 = _mm_setr_epi32(~0, 0, ~0, 0);
-    __m128i x2r = _mm_clmulepi64_si128(x1, k3k4, 0x10);
-    x1 = _mm_xor_si128(_mm_srli_si128(x1, 8), x2r);
-    x2r = _mm_srli_si128(x1, 4);
-    x1 = _mm_and_si128(x1, mask32);
-    x1 = _mm_clmulepi64_si128(x1, k5k0, 0x00);
-    x1 = _mm_xor_si128(x1, x2r);
-    // Barrett reduction to 32 bits.
-    x2r = _mm_and_si128(x1, mask32);
-    x2r = _mm_clmulepi64_si128(x2r, poly, 0x10);
-    x2r = _mm_and_si128(x2r, mask32);
-    x2r = _mm_clmulepi64_si128(x2r, poly, 0x00);
-    x1 = _mm_xor_si128(x1, x2r);
-    return static_cast<uint32_t>(_mm_extract_epi32(x1, 1));
-}
-
-bool HaveClmul() {
-    static const bool have = __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse4.1");
-    return have;
-}
-#endif
-
-}  // namespace
-
-uint32_t Crc32(const void* data, std::size_t size, uint32_t crc) {
-    const uint8_t* p = static_cast<const uint8_t*>(data);
-    crc = ~crc;
-#ifdef RV8_CRC_CLMUL
-    if (size >= 64 && HaveClmul()) {
-        const std::size_t bulk = size & ~static_cast<std::size_t>(15);
-        crc = CrcClmul(p, bulk, crc);
-        p += bulk;
-        size -= bulk;
-    }
-#endif
-    return ~CrcTables8(p, size, crc);
-}
 
 std::vector<uint8_t> EncodeRecordingHeader(const RecordingHeader& h) {
     const std::size_t channels = h.channelCount;
@@ -211,293 +77,31 @@ std::vector<uint8_t> EncodeRecordingHeader(const RecordingHeader& h) {
     return out;
 }
 
-namespace {
-
-// Where the bytes come from: a file (read piece by piece) or a buffer in memory.
-class Source {
-  public:
-    virtual ~Source() = default;
-    virtual uint64_t size() const = 0;
-    // Reads exactly n bytes at offset; false on an I/O error. Callers stay within size().
-    virtual bool read(uint64_t offset, uint8_t* dst, std::size_t n) = 0;
-};
-
-class MemorySource : public Source {
-  public:
-    MemorySource(const uint8_t* data, std::size_t size) : data_(data), size_(size) {}
-    uint64_t size() const override { return size_; }
-    bool read(uint64_t offset, uint8_t* dst, std::size_t n) override {
-        if (n > 0) std::memcpy(dst, data_ + offset, n);
-        return true;
-    }
-
-  private:
-    const uint8_t* data_;
-    std::size_t size_;
-};
-
-class FileSource : public Source {
-  public:
-    explicit FileSource(int fd, uint64_t size) : fd_(fd), size_(size) {}
-    ~FileSource() override { ::close(fd_); }
-    uint64_t size() const override { return size_; }
-    bool read(uint64_t offset, uint8_t* dst, std::size_t n) override {
-        while (n > 0) {
-            const ssize_t got = ::pread(fd_, dst, n, static_cast<off_t>(offset));
-            if (got < 0 && errno == EINTR) continue;
-            if (got <= 0) {
-                error_ = got < 0 ? errno : EIO;
-                return false;
-            }
-            dst += got;
-            n -= static_cast<std::size_t>(got);
-            offset += static_cast<uint64_t>(got);
-        }
-        return true;
-    }
-    int error() const { return error_; }
-
-  private:
-    int fd_;
-    uint64_t size_;
-    int error_ = 0;
-};
-
-std::string ErrnoText(int err) {
-    return std::error_code(err, std::generic_category()).message();
-}
-
-void StopDamaged(RecordingReadResult& r, uint64_t offset, std::string why) {
-    r.damagedTail = true;
-    r.tailOffset = offset;
-    r.tailIndex = r.recordCount;
-    r.error = "record " + std::to_string(r.recordCount) + " at byte offset " +
-              std::to_string(offset) + ": " + why;
-}
-
-bool ReadHeader(Source& src, RecordingReadResult& r) {
-    const uint64_t size = src.size();
-    r.fileSize = size;
-    uint8_t fixed[kHeaderFixedBytes];
-    if (size < HeaderSize(1)) {
-        r.error = size == 0 ? "the file is empty" : "the file is too short for a header";
-        return false;
-    }
-    if (!src.read(0, fixed, sizeof fixed)) {
-        r.ioError = true;
-        r.error = "cannot read the header";
-        return false;
-    }
-    if (std::memcmp(fixed, kMagic.data(), kMagic.size()) != 0) {
-        r.error = "not a recording file (wrong magic)";
-        return false;
-    }
-    RecordingHeader& h = r.header;
-    h.version = GetU16(fixed + kOffVersion);
-    h.headerSize = GetU32(fixed + kOffHeaderSize);
-    h.channelCount = GetU16(fixed + kOffChannelCount);
-    h.sampleFormat = GetU16(fixed + kOffSampleFormat);
-    h.sampleRate = GetF64(fixed + kOffSampleRate);
-    if (h.version != kFormatVersion) {
-        r.error = "unsupported format version " + std::to_string(h.version);
-        return false;
-    }
-    if (h.channelCount == 0) {
-        r.error = "the header gives 0 channels";
-        return false;
-    }
-    if (h.headerSize != HeaderSize(h.channelCount)) {
-        r.error = "the header size " + std::to_string(h.headerSize) + " does not match " +
-                  std::to_string(h.channelCount) + " channels";
-        return false;
-    }
-    if (h.headerSize > size) {
-        r.error = "the file is too short for its header";
-        return false;
-    }
-    // At most HeaderSize(65535), about 1 MiB, and no more than the file holds.
-    std::vector<uint8_t> bytes(h.headerSize);
-    if (!src.read(0, bytes.data(), bytes.size())) {
-        r.ioError = true;
-        r.error = "cannot read the header";
-        return false;
-    }
-    const std::size_t crcOff = h.headerSize - kRecordCrcBytes;
-    if (Crc32(bytes.data(), crcOff) != GetU32(bytes.data() + crcOff)) {
-        r.error = "the header is damaged (checksum mismatch)";
-        return false;
-    }
-    if (h.sampleFormat != kSampleFormatInt16) {
-        r.error = "unsupported sample format " + std::to_string(h.sampleFormat);
-        return false;
-    }
-    h.ranges.resize(h.channelCount);
-    for (std::size_t c = 0; c < h.channelCount; ++c) {
-        h.ranges[c].upper = GetF64(bytes.data() + kOffRanges + kHeaderRangeBytes * c);
-        h.ranges[c].lower = GetF64(bytes.data() + kOffRanges + kHeaderRangeBytes * c + 8);
-    }
-    h.creationTimeUs = static_cast<int64_t>(GetU64(bytes.data() + crcOff - 8));
-    r.headerOk = true;
-    return true;
-}
-
-RecordingReadResult Scan(Source& src, const RecordingVisitor& visit,
-                         const RecordingHeaderVisitor& onHeader = nullptr) {
-    RecordingReadResult r;
-    if (!ReadHeader(src, r)) return r;
-    if (onHeader) onHeader(r.header);
-    const uint64_t size = src.size();
-    const uint64_t channels = r.header.channelCount;
-    uint64_t offset = r.header.headerSize;
-    std::vector<uint8_t> buf;  // one record at a time, reused
-    RecordingRecord rec;
-    // Every pass either ends the loop or moves `offset` forward by at least one record header.
-    while (offset < size) {
-        const uint64_t remaining = size - offset;
-        if (remaining < kRecordHeaderBytes + kRecordCrcBytes) {
-            StopDamaged(r, offset,
-                        "incomplete record (" + std::to_string(remaining) +
-                            " bytes at the end of the file)");
-            break;
-        }
-        uint8_t head[kRecordHeaderBytes];
-        if (!src.read(offset, head, sizeof head)) {
-            r.ioError = true;
-            StopDamaged(r, offset, "read error");
-            break;
-        }
-        if (GetU32(head + kRecOffMarker) != kRecordMarker) {
-            StopDamaged(r, offset, "no record marker");
-            break;
-        }
-        const uint32_t number = GetU32(head + kRecOffNumber);
-        if (number != r.recordCount) {
-            StopDamaged(r, offset, "record number " + std::to_string(number) + " out of sequence");
-            break;
-        }
-        const uint32_t commentBytes = GetU32(head + kRecOffCommentBytes);
-        if (commentBytes > kMaxCommentBytes) {
-            StopDamaged(r, offset,
-                        "comment length " + std::to_string(commentBytes) + " exceeds the limit");
-            break;
-        }
-        const uint32_t frames = GetU32(head + kRecOffFrames);
-        const uint64_t total = RecordSize(commentBytes, frames, channels);
-        if (total > remaining) {
-            StopDamaged(r, offset,
-                        "incomplete record (needs " + std::to_string(total) + " bytes, " +
-                            std::to_string(remaining) + " left in the file)");
-            break;
-        }
-        // `total` is bounded by the bytes the file really holds, so this never over-allocates.
-        buf.resize(static_cast<std::size_t>(total));
-        std::memcpy(buf.data(), head, sizeof head);
-        if (!src.read(offset + sizeof head, buf.data() + sizeof head, buf.size() - sizeof head)) {
-            r.ioError = true;
-            StopDamaged(r, offset, "read error");
-            break;
-        }
-        const std::size_t crcOff = buf.size() - kRecordCrcBytes;
-        if (Crc32(buf.data(), crcOff) != GetU32(buf.data() + crcOff)) {
-            StopDamaged(r, offset, "damaged record (checksum mismatch)");
-            break;
-        }
-        rec.number = number;
-        rec.timeUs = static_cast<int64_t>(GetU64(head + kRecOffTime));
-        rec.sampleRate = GetF64(head + kRecOffSampleRate);
-        rec.eventMark = static_cast<int32_t>(GetU32(head + kRecOffEventMark));
-        rec.frames = frames;
-        rec.offset = offset;
-        rec.comment.assign(reinterpret_cast<const char*>(buf.data() + kRecordHeaderBytes),
-                           commentBytes);
-        const uint8_t* s = buf.data() + kRecordHeaderBytes + commentBytes;
-        const std::size_t count = static_cast<std::size_t>(frames * channels);
-        rec.samples.resize(count);
-        if constexpr (std::endian::native == std::endian::little) {
-            if (count > 0) std::memcpy(rec.samples.data(), s, count * 2);
-        } else {
-            for (std::size_t i = 0; i < count; ++i) {
-                rec.samples[i] = static_cast<int16_t>(GetU16(s + 2 * i));
-            }
-        }
-        if (r.recordCount == 0) r.firstTimeUs = rec.timeUs;
-        r.lastTimeUs = rec.timeUs;
-        ++r.recordCount;
-        offset += total;
-        r.tailOffset = offset;
-        r.tailIndex = r.recordCount;
-        if (visit && !visit(rec)) {
-            r.stoppedByVisitor = true;
-            break;
+std::size_t EncodeRecord(uint8_t* p, const RecordFields& f, const char* comment,
+                         std::size_t commentBytes, const int16_t* samples, uint32_t frames,
+                         uint16_t channels) {
+    const std::size_t sampleBytes =
+        2 * static_cast<std::size_t>(frames) * static_cast<std::size_t>(channels);
+    const std::size_t total = static_cast<std::size_t>(RecordSize(commentBytes, frames, channels));
+    PutU32(p + kRecOffMarker, kRecordMarker);
+    PutU32(p + kRecOffNumber, f.number);
+    PutU64(p + kRecOffTime, static_cast<uint64_t>(f.timeUs));
+    PutF64(p + kRecOffSampleRate, f.sampleRate);
+    PutU32(p + kRecOffEventMark, static_cast<uint32_t>(f.eventMark));
+    PutU32(p + kRecOffCommentBytes, static_cast<uint32_t>(commentBytes));
+    PutU32(p + kRecOffFrames, frames);
+    if (commentBytes > 0) std::memcpy(p + kRecordHeaderBytes, comment, commentBytes);
+    uint8_t* s = p + kRecordHeaderBytes + commentBytes;
+    if constexpr (std::endian::native == std::endian::little) {
+        if (sampleBytes > 0) std::memcpy(s, samples, sampleBytes);
+    } else {
+        for (std::size_t i = 0; i < sampleBytes / 2; ++i) {
+            PutU16(s + 2 * i, static_cast<uint16_t>(samples[i]));
         }
     }
-    if (!r.damagedTail && !r.stoppedByVisitor) r.tailOffset = offset;
-    return r;
-}
-
-RecordingReadResult ScanPath(const std::string& path, const RecordingVisitor& visit,
-                             const RecordingHeaderVisitor& onHeader = nullptr) {
-    RecordingReadResult r;
-    if (path.find('\0') != std::string::npos) {
-        r.ioError = true;
-        r.error = "cannot open the file: the name contains a NUL character";
-        return r;
-    }
-    // O_NONBLOCK: opening a FIFO must not wait for a writer; it is refused below.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
-        r.ioError = true;
-        r.error = "cannot open " + path + ": " + ErrnoText(errno);
-        return r;
-    }
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        const int err = errno;
-        ::close(fd);
-        r.ioError = true;
-        r.error = "cannot read " + path + ": " +
-                  (S_ISDIR(st.st_mode) ? std::string("it is a folder")
-                   : err != 0          ? ErrnoText(err)
-                                       : std::string("not a regular file"));
-        return r;
-    }
-    FileSource src(fd, static_cast<uint64_t>(st.st_size));
-    r = Scan(src, visit, onHeader);
-    if (r.ioError && src.error() != 0) r.error += " (" + ErrnoText(src.error()) + ")";
-    return r;
-}
-
-}  // namespace
-
-RecordingReadResult ReadRecording(const std::string& path) {
-    std::vector<RecordingRecord> records;
-    RecordingReadResult r = ScanPath(path, [&records](const RecordingRecord& rec) {
-        records.push_back(rec);
-        return true;
-    });
-    r.records = std::move(records);
-    return r;
-}
-
-RecordingReadResult ScanRecording(const std::string& path, const RecordingVisitor& visit,
-                                  const RecordingHeaderVisitor& onHeader) {
-    return ScanPath(path, visit, onHeader);
-}
-
-RecordingReadResult ParseRecording(const uint8_t* data, std::size_t size) {
-    std::vector<RecordingRecord> records;
-    RecordingReadResult r = ParseRecording(data, size, [&records](const RecordingRecord& rec) {
-        records.push_back(rec);
-        return true;
-    });
-    r.records = std::move(records);
-    return r;
-}
-
-RecordingReadResult ParseRecording(const uint8_t* data, std::size_t size,
-                                   const RecordingVisitor& visit) {
-    MemorySource src(data, data == nullptr ? 0 : size);
-    return Scan(src, visit);
+    const std::size_t crcOff = total - kRecordCrcBytes;
+    PutU32(p + crcOff, Crc32(p, crcOff));
+    return total;
 }
 
 }  // namespace rv8

@@ -1,27 +1,22 @@
 #include "logging/WriteVelmarFileII.h"
 
 #include <atomic>
-#include <bit>
 #include <cerrno>
 #include <chrono>
-#include <condition_variable>
-#include <csignal>
-#include <cstring>
-#include <mutex>
+#include <climits>
+#include <optional>
 #include <string>
-#include <system_error>
-#include <thread>
 #include <vector>
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QByteArray>
 #include <QFile>
 #include <QFileInfo>
 
+#include "logging/DurableFile.h"
 #include "logging/RecordingFile.h"
+#include "logging/RecordingPath.h"
 
 namespace rv8 {
 
@@ -29,105 +24,62 @@ namespace {
 
 using namespace recfile;
 
-constexpr auto kSyncInterval = std::chrono::seconds(1);
-
 int64_t NowUs() {
     return std::chrono::duration_cast<std::chrono::microseconds>(
                std::chrono::system_clock::now().time_since_epoch())
         .count();
 }
 
-QString ErrnoText(int err) {
-    return QString::fromStdString(std::error_code(err, std::generic_category()).message());
+QString ErrnoQText(int err) {
+    return QString::fromStdString(ErrnoText(err));
 }
 
-// A write beyond the process's file-size limit raises SIGXFSZ, whose default action ends the
-// process; ignored, the write fails with EFBIG instead and the writer can keep the file sound.
-// A handler the program installed itself is left in place (the write then fails the same way).
-void IgnoreFileSizeSignalOnce() {
-    static const bool done = [] {
-        struct sigaction current {};
-        if (::sigaction(SIGXFSZ, nullptr, &current) == 0 && current.sa_handler == SIG_DFL &&
-            (current.sa_flags & SA_SIGINFO) == 0) {
-            struct sigaction ignore {};
-            ignore.sa_handler = SIG_IGN;
-            sigemptyset(&ignore.sa_mask);
-            ::sigaction(SIGXFSZ, &ignore, nullptr);
-        }
-        return true;
-    }();
-    (void)done;
+// `name` as an absolute path, taken as the system would read it (no lexical cleaning: a
+// ".." after a symbolic link means what the kernel makes of it).
+std::string AbsoluteName(const QByteArray& name) {
+    if (name.startsWith('/')) return name.toStdString();
+    char cwd[PATH_MAX];
+    if (::getcwd(cwd, sizeof cwd) == nullptr) return name.toStdString();
+    return std::string(cwd) + "/" + name.toStdString();
 }
 
-// Writes all n bytes, continuing after partial writes and interruptions. Returns 0 or errno.
-int WriteAll(int fd, const uint8_t* p, std::size_t n) {
-    while (n > 0) {
-        const ssize_t put = ::write(fd, p, n);
-        if (put < 0) {
-            if (errno == EINTR) continue;
-            return errno;
-        }
-        if (put == 0) return EIO;  // no progress: never loop forever
-        p += put;
-        n -= static_cast<std::size_t>(put);
+// What the user is told when the file changed under the writer.
+QString FateText(FileFate fate, const QString& path, uint64_t size, uint64_t written) {
+    switch (fate) {
+        case FileFate::Deleted:
+            return QStringLiteral(
+                       "\"%1\" was deleted while it was recording (the file or its folder was "
+                       "removed); the records written to it are lost")
+                .arg(path);
+        case FileFate::Moved:
+            return QStringLiteral(
+                       "\"%1\" was moved or renamed while it was recording: the name no longer "
+                       "leads to it; the records written so far are in the file under its new "
+                       "name")
+                .arg(path);
+        case FileFate::Replaced:
+            return QStringLiteral(
+                       "\"%1\" was replaced by another file while it was recording; that file "
+                       "was left untouched")
+                .arg(path);
+        case FileFate::Shortened:
+            return QStringLiteral(
+                       "\"%1\" was shortened by another program (to %2 of the %3 bytes "
+                       "written); the records beyond that are lost")
+                .arg(path)
+                .arg(size)
+                .arg(written);
+        case FileFate::Lengthened:
+            return QStringLiteral(
+                       "\"%1\" was changed by another program (%2 bytes were added after its "
+                       "last record); it was cut back to its last complete record")
+                .arg(path)
+                .arg(size - written);
+        case FileFate::Intact:
+            break;
     }
-    return 0;
+    return {};
 }
-
-int SyncData(int fd) {
-    while (::fdatasync(fd) != 0) {
-        if (errno != EINTR) return errno;
-    }
-    return 0;
-}
-
-// Syncs the open file about once a second on a thread of its own, so that the wait for the
-// disk never stalls the acquisition loop that writes the records. The first failure is kept
-// for the next WriteBlock, which then ends the recording.
-class BackgroundSync {
-  public:
-    ~BackgroundSync() { stop(); }
-
-    void start(int fd) {
-        stop();
-        fd_ = fd;
-        stopping_ = false;
-        error_.store(0);
-        thread_ = std::thread([this] { run(); });
-    }
-    // Stops and joins the thread; the file is not synced here.
-    void stop() {
-        if (!thread_.joinable()) return;
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            stopping_ = true;
-        }
-        wake_.notify_all();
-        thread_.join();
-    }
-    int error() const { return error_.load(); }
-
-  private:
-    void run() {
-        std::unique_lock<std::mutex> lock(mutex_);
-        while (!wake_.wait_for(lock, kSyncInterval, [this] { return stopping_; })) {
-            lock.unlock();
-            const int err = SyncData(fd_);
-            lock.lock();
-            if (err != 0) {
-                error_.store(err);
-                return;
-            }
-        }
-    }
-
-    int fd_ = -1;
-    bool stopping_ = false;
-    std::atomic<int> error_{0};
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    std::thread thread_;
-};
 
 }  // namespace
 
@@ -147,7 +99,10 @@ struct WriteVelmarFileII::Impl {
     QString openPath;  // the name the open file (or the failed attempt) was made under
     int fileChannels = 0;
     uint32_t nextNumber = 0;
-    uint64_t goodSize = 0;  // bytes up to the end of the last complete record
+    // Bytes up to the end of the last complete record; the background check reads it.
+    std::atomic<uint64_t> goodSize{0};
+    std::string checkName;  // the open file's name, absolute, for the checks
+    FileIdentity identity;
     BackgroundSync syncer;
     QString error;
 
@@ -156,21 +111,52 @@ struct WriteVelmarFileII::Impl {
     std::size_t bufCapacity = 0;
 
     void fail(const QString& what, int err) {
-        error = QStringLiteral("%1 \"%2\": %3").arg(what, openPath, ErrnoText(err));
+        error = QStringLiteral("%1 \"%2\": %3").arg(what, openPath, ErrnoQText(err));
     }
 
     // Cuts the file back to its last complete record and closes it after a failed write.
     void abandon(const QString& what, int err) {
         syncer.stop();
         fail(what, err);
-        if (::ftruncate(fd, static_cast<off_t>(goodSize)) == 0) {
-            SyncData(fd);
-        } else {
+        if (const int cutErr = CutBack(fd, goodSize); cutErr != 0) {
             error += QStringLiteral("; cutting it back to the last complete record failed: %1")
-                         .arg(ErrnoText(errno));
+                         .arg(ErrnoQText(cutErr));
         }
         ::close(fd);
         fd = -1;
+    }
+
+    // Ends the recording of a file that another program deleted, moved, replaced or changed.
+    // `size` is the file's size as found; `cutTo` the size to cut it back to, if any: nothing
+    // is cut for a file whose bytes are no longer the writer's to keep.
+    void lose(FileFate fate, uint64_t size, std::optional<uint64_t> cutTo) {
+        syncer.stop();
+        error = FateText(fate, openPath, size, goodSize);
+        if (cutTo) {
+            if (const int cutErr = CutBack(fd, *cutTo); cutErr != 0) {
+                error += QStringLiteral("; cutting it back failed: %1").arg(ErrnoQText(cutErr));
+            }
+        } else {
+            SyncData(fd);  // a moved file keeps its records
+        }
+        ::close(fd);
+        fd = -1;
+    }
+
+    // Ends the recording when the background thread found a failed sync or a changed file;
+    // returns whether the file is still sound.
+    bool takeBackgroundFinding() {
+        if (const int err = syncer.error(); err != 0) {
+            // The kernel may have dropped written pages: the file is no longer trustworthy
+            // beyond what is on disk, so end the recording here.
+            abandon(QStringLiteral("Cannot save to disk"), err);
+            return false;
+        }
+        if (const FileFate fate = syncer.fate(); fate != FileFate::Intact) {
+            lose(fate, syncer.sizeSeen(), std::nullopt);
+            return false;
+        }
+        return true;
     }
 };
 
@@ -215,7 +201,7 @@ bool WriteVelmarFileII::OpenFile() {
         d.error = QStringLiteral("Cannot create a file: the file name is empty");
         return false;
     }
-    const QByteArray name = QFile::encodeName(d.path);
+    const QByteArray name = QFile::encodeName(LocalRecordingPath(d.path));
     if (name.contains('\0')) {
         d.error =
             QStringLiteral("Cannot create \"%1\": the name contains a NUL character").arg(d.path);
@@ -225,10 +211,7 @@ bool WriteVelmarFileII::OpenFile() {
     IgnoreFileSizeSignalOnce();
     // O_EXCL: the file is created here or not at all, even if it appeared after the window
     // looked for it.
-    int fd;
-    do {
-        fd = ::open(name.constData(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0644);
-    } while (fd < 0 && errno == EINTR);
+    const int fd = CreateExclusive(name.constData());
     if (fd < 0) {
         d.fail(QStringLiteral("Cannot create"), errno);
         return false;
@@ -252,18 +235,16 @@ bool WriteVelmarFileII::OpenFile() {
         return false;
     }
     // Make the new name itself survive a power loss.
-    const QByteArray folder = QFile::encodeName(QFileInfo(d.path).absolutePath());
-    const int dirFd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd >= 0) {
-        ::fsync(dirFd);
-        ::close(dirFd);
-    }
+    const QByteArray folder = QFile::encodeName(QFileInfo(QFile::decodeName(name)).absolutePath());
+    SyncFolder(folder.constData());
 
     d.fd = fd;
     d.fileChannels = d.channels;
     d.nextNumber = 0;
     d.goodSize = header.size();
-    d.syncer.start(fd);
+    d.checkName = AbsoluteName(name);
+    if (!IdentityOf(fd, d.identity)) d.identity = {};
+    d.syncer.start(fd, d.checkName, d.identity, &d.goodSize);
     d.comment.clear();
     d.eventMark = 0;
     d.error.clear();
@@ -297,9 +278,10 @@ bool WriteVelmarFileII::WriteBlock(const int16_t* samples, int32_t frames) {
                                             : QStringLiteral("no samples given"));
         return false;
     }
+    // A failed sync or a changed file found in the background ends the recording before this
+    // record is written.
+    if (!d.takeBackgroundFinding()) return false;
     const std::size_t commentBytes = static_cast<std::size_t>(d.comment.size());
-    const std::size_t sampleBytes =
-        2 * static_cast<std::size_t>(frames) * static_cast<std::size_t>(d.fileChannels);
     const std::size_t total = static_cast<std::size_t>(RecordSize(
         commentBytes, static_cast<uint64_t>(frames), static_cast<uint64_t>(d.fileChannels)));
     if (total > d.bufCapacity) {
@@ -307,49 +289,62 @@ bool WriteVelmarFileII::WriteBlock(const int16_t* samples, int32_t frames) {
         d.bufCapacity = total;
     }
     uint8_t* p = d.buf.get();
-    PutU32(p + kRecOffMarker, kRecordMarker);
-    PutU32(p + kRecOffNumber, d.nextNumber);
-    PutU64(p + kRecOffTime, static_cast<uint64_t>(NowUs()));
-    PutF64(p + kRecOffSampleRate, d.sampleRate);
-    PutU32(p + kRecOffEventMark, static_cast<uint32_t>(d.eventMark));
-    PutU32(p + kRecOffCommentBytes, static_cast<uint32_t>(commentBytes));
-    PutU32(p + kRecOffFrames, static_cast<uint32_t>(frames));
-    if (commentBytes > 0) std::memcpy(p + kRecordHeaderBytes, d.comment.constData(), commentBytes);
-    uint8_t* s = p + kRecordHeaderBytes + commentBytes;
-    if constexpr (std::endian::native == std::endian::little) {
-        if (sampleBytes > 0) std::memcpy(s, samples, sampleBytes);
-    } else {
-        for (std::size_t i = 0; i < sampleBytes / 2; ++i) {
-            PutU16(s + 2 * i, static_cast<uint16_t>(samples[i]));
-        }
-    }
-    const std::size_t crcOff = total - kRecordCrcBytes;
-    PutU32(p + crcOff, Crc32(p, crcOff));
+    EncodeRecord(p, RecordFields{d.nextNumber, NowUs(), d.sampleRate, d.eventMark},
+                 d.comment.constData(), commentBytes, samples, static_cast<uint32_t>(frames),
+                 static_cast<uint16_t>(d.fileChannels));
 
     if (const int err = WriteAll(d.fd, p, total); err != 0) {
         d.abandon(QStringLiteral("Cannot write a record to"), err);
         return false;
     }
-    if (const int err = d.syncer.error(); err != 0) {
-        // The kernel may have dropped written pages: the file is no longer trustworthy
-        // beyond what is on disk, so end the recording here.
-        d.abandon(QStringLiteral("Cannot save to disk"), err);
+    // The file is opened for appending, so the record went to the file's end as it was: an
+    // end other than the expected one means another program shortened or lengthened the file.
+    const uint64_t expected = d.goodSize + total;
+    if (const off_t end = ::lseek(d.fd, 0, SEEK_CUR);
+        end >= 0 && static_cast<uint64_t>(end) != expected) {
+        const uint64_t before = static_cast<uint64_t>(end) - total;  // size met by the record
+        if (before < d.goodSize) {
+            d.lose(FileFate::Shortened, before, before);  // takes the record out again
+        } else {
+            d.lose(FileFate::Lengthened, before, d.goodSize.load());
+        }
         return false;
     }
-    d.goodSize += total;
+    d.goodSize = expected;
     ++d.nextNumber;
     d.comment.clear();
     d.eventMark = 0;
     return true;
 }
 
-void WriteVelmarFileII::CloseFile() {
+bool WriteVelmarFileII::CheckOpenFile() {
     Impl& d = *d_;
-    if (d.fd < 0) return;
+    return d.fd < 0 || d.takeBackgroundFinding();
+}
+
+bool WriteVelmarFileII::CloseFile() {
+    Impl& d = *d_;
+    if (d.fd < 0) return true;
+    if (!d.takeBackgroundFinding()) return false;
     d.syncer.stop();
-    if (const int err = SyncData(d.fd); err != 0) d.fail(QStringLiteral("Cannot save"), err);
-    if (::close(d.fd) != 0 && errno != EINTR) d.fail(QStringLiteral("Cannot close"), errno);
+    uint64_t size = 0;
+    const FileFate fate = CheckFile(d.fd, d.checkName.c_str(), d.identity, d.goodSize, false, size);
+    if (fate != FileFate::Intact) {
+        d.lose(fate, size,
+               fate == FileFate::Lengthened ? std::optional<uint64_t>(d.goodSize) : std::nullopt);
+        return false;
+    }
+    bool ok = true;
+    if (const int err = SyncData(d.fd); err != 0) {
+        d.fail(QStringLiteral("Cannot save"), err);
+        ok = false;
+    }
+    if (::close(d.fd) != 0 && errno != EINTR) {
+        d.fail(QStringLiteral("Cannot close"), errno);
+        ok = false;
+    }
     d.fd = -1;
+    return ok;
 }
 
 bool WriteVelmarFileII::isOpen() const {
