@@ -6,6 +6,7 @@ namespace rv8::bench {
 
 void RegisterInterleaveBenchmarks();
 void RegisterChartBenchmarks();
+void RegisterReadoutBenchmarks();
 void RegisterSpectrumBenchmarks();
 void RegisterRecordBenchmarks();
 void RegisterSimBenchmarks();

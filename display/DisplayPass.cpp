@@ -11,12 +11,14 @@ namespace rv8 {
 DisplayPass::DisplayPass(DisplayPassControls controls, const uint16_t* Ch1Raw,
                          const uint16_t* Ch2Raw, int32_t rawCapacity,
                          std::function<int32_t()> recordLength,
+                         std::function<int32_t()> postSamples,
                          std::function<void(int16_t*, int32_t)> loggingStep)
     : c_(controls),
       ch1_(Ch1Raw),
       ch2_(Ch2Raw),
       capacity_(rawCapacity),
       recordLength_(std::move(recordLength)),
+      postSamples_(std::move(postSamples)),
       loggingStep_(std::move(loggingStep)) {}
 
 DisplayPass::Window DisplayPass::TimeWindow(int32_t recordLength, int position, int positionMax,
@@ -48,6 +50,8 @@ void DisplayPass::DisplayPaint() {
     const int32_t frames = std::min(reported, capacity_);
     SampleBlock_.resize(2 * static_cast<std::size_t>(frames));
     InterleaveRaw(ch1_, ch2_, SampleBlock_.data(), static_cast<std::size_t>(frames));
+    ReadoutSettings(reported);
+    MeasureBlock(frames);
     if (c_.Option1.isChecked()) {
         TimeView(frames);
     } else {
@@ -56,10 +60,32 @@ void DisplayPass::DisplayPaint() {
     loggingStep_(SampleBlock_.data(), frames);
 }
 
+void DisplayPass::ReadoutSettings(int32_t reported) {
+    Kurvo& k = c_.Kurvo1;
+    if (!k.readoutsShown()) return;
+    k.SampleFrequency(TextToNumber(c_.SetSampleFreqTextBox.text()));
+    k.Sensitivity(0, TextToNumber(c_.SetSenseCh1TextBox.text()));
+    k.Sensitivity(1, TextToNumber(c_.SetSenseCh2TextBox.text()));
+    k.RecordLength(reported);
+    k.PostSamples(postSamples_ ? postSamples_() : 0);
+    const int source = c_.TrigSourceCombo.currentIndex();
+    k.TriggerSource(static_cast<int16_t>(source == 0 || source == 1 ? source : -1));
+    k.TriggerLevel(0, TextToNumber(c_.TrigLevelCh1Text.text()));
+    k.TriggerLevel(1, TextToNumber(c_.TrigLevelCh2Text.text()));
+}
+
+void DisplayPass::MeasureBlock(int32_t frames) {
+    if (!c_.Kurvo1.readoutsShown()) return;
+    measure::ChannelMeasurement m[2];
+    measurer_.measure(SampleBlock_.data(), frames, m);
+    c_.Kurvo1.Measurements(m[0], m[1]);
+}
+
 void DisplayPass::TimeView(int32_t frames) {
     const int16_t scale = static_cast<int16_t>(c_.HScroll3.value());
-    c_.Kurvo1.HorizontalScale(scale);
     const Window w = TimeWindow(frames, c_.HScroll2.value(), c_.HScroll2.maximum(), scale);
+    c_.Kurvo1.WindowStart(w.start);
+    c_.Kurvo1.HorizontalScale(scale);
     if (w.frames <= 0) return;
     c_.Kurvo1.PlotBuffer(SampleBlock_[2 * static_cast<std::size_t>(w.start)], 2,
                          static_cast<int16_t>(std::min(w.frames, 32767)));

@@ -2,13 +2,13 @@
 
 #include <QClipboard>
 #include <QGuiApplication>
-#include <QMouseEvent>
 #include <QPainter>
-#include <QWheelEvent>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
+#include "display/KurvoImage.h"
 #include "display/KurvoMath.h"
 #include "display/KurvoRaster.h"
 
@@ -18,26 +18,17 @@ namespace {
 
 constexpr int kDivX = 10;
 constexpr int kDivY = 8;
-constexpr int kFramesPerScale = 512;
 constexpr QRgb kBackground = 0xFF000000u;
 constexpr QRgb kGridDim = 0xFF383838u;
 constexpr QRgb kGridCentre = 0xFF6A6A6Au;
-constexpr QRgb kCaption = 0xFF8C8C8Cu;
 
 QColor ToDrawColor(const QColor& given) {
     const uint32_t visible = kurvo::VisibleColor(given.rgb() & 0xFFFFFFu);
     return QColor::fromRgb(0xFF000000u | visible);
 }
 
-// The pixels of a 32-bit image as the raster loops see them.
-kurvo::Surface SurfaceOf(QImage& img) {
-    return kurvo::Surface{reinterpret_cast<uint32_t*>(img.bits()), img.width(), img.height(),
-                          img.bytesPerLine()};
-}
-kurvo::ConstSurface ConstSurfaceOf(const QImage& img) {
-    return kurvo::ConstSurface{reinterpret_cast<const uint32_t*>(img.constBits()), img.width(),
-                               img.height(), img.bytesPerLine()};
-}
+using kurvo::ConstSurfaceOf;
+using kurvo::SurfaceOf;
 
 }  // namespace
 
@@ -46,6 +37,7 @@ Kurvo::Kurvo(QWidget* parent) : QWidget(parent) {
         drawColors_[c] = ToDrawColor(colors_[c]);
     setAttribute(Qt::WA_OpaquePaintEvent);
     setFocusPolicy(Qt::WheelFocus);
+    setMouseTracking(true);  // the cursor readout follows the mouse without a button held
     resize(sizeHint());
     buildGrid();
     drawTraces(false);
@@ -84,6 +76,7 @@ void Kurvo::PersistenceDepth(int16_t depth) {
 void Kurvo::PlotArray(const std::vector<int16_t>& values) {
     lastValues_ = values;
     lastKind_ = PlotKind::Array;
+    overRangeStale_ = true;
     ++plotCount_;
     drawTraces(true);
 }
@@ -104,6 +97,7 @@ void Kurvo::PlotBuffer(const int16_t& first, int16_t valuesPerFrame, int16_t fra
         }
     }
     lastKind_ = PlotKind::Buffer;
+    overRangeStale_ = true;
     ++plotCount_;
     drawTraces(true);
 }
@@ -144,8 +138,15 @@ QImage Kurvo::picture() {
     return frame_;  // shared until either side changes it
 }
 
+double Kurvo::pixelRatio() const {
+    const double r = devicePixelRatioF();
+    return r > 0 ? r : 1.0;
+}
+
 QSize Kurvo::surfaceSize() const {
-    return QSize(std::max(1, width()), std::max(1, height()));
+    const double r = pixelRatio();
+    return QSize(std::max(1, static_cast<int>(std::lround(width() * r))),
+                 std::max(1, static_cast<int>(std::lround(height() * r))));
 }
 
 void Kurvo::invalidate() {
@@ -156,7 +157,9 @@ void Kurvo::invalidate() {
 void Kurvo::buildGrid() {
     const QSize sz = surfaceSize();
     grid_ = QImage(sz, QImage::Format_RGB32);
-    kurvo::DrawGraticule(SurfaceOf(grid_), kDivX, kDivY, kBackground, kGridDim, kGridCentre);
+    // The centre cross's ticks keep their length on a sharper screen.
+    const int tick = std::max(2, static_cast<int>(std::lround(2 * pixelRatio())));
+    kurvo::DrawGraticule(SurfaceOf(grid_), kDivX, kDivY, kBackground, kGridDim, kGridCentre, tick);
 }
 
 void Kurvo::fadeTraces() {
@@ -250,24 +253,6 @@ int Kurvo::spanRefs(kurvo::SpanRef* refs) const {
     return count;
 }
 
-void Kurvo::buildCaption() {
-    const int w = frame_.width() - 8;
-    if (w < 1) {
-        caption_ = QImage();
-        return;
-    }
-    caption_ = QImage(w, 14, QImage::Format_ARGB32_Premultiplied);
-    caption_.fill(Qt::transparent);
-    QPainter p(&caption_);
-    QFont f = font();
-    f.setPointSize(7);
-    p.setFont(f);
-    p.setPen(QColor::fromRgb(kCaption));
-    p.drawText(QRect(0, 0, w, 14), Qt::AlignLeft | Qt::AlignVCenter,
-               QStringLiteral("%1 x %2 frames").arg(kFramesPerScale).arg(hscale_));
-    captionScale_ = hscale_;
-}
-
 void Kurvo::compose() {
     const QSize sz = surfaceSize();
     if (!frameStale_ && frame_.size() == sz) return;
@@ -276,6 +261,7 @@ void Kurvo::compose() {
         frame_ = QImage(sz, QImage::Format_RGB32);
         captionScale_ = 0;
     }
+    frame_.setDevicePixelRatio(pixelRatio());
     composeTraces();
     composeCaptions();
     frameStale_ = false;
@@ -321,99 +307,16 @@ void Kurvo::composeTraces() {
     }
 }
 
-void Kurvo::composeCaptions() {
-    // The caption at the foot of the time view, over the traces.
-    const int h = frame_.height();
-    if (lastKind_ == PlotKind::Array || h <= 20) return;
-    if (captionScale_ != hscale_) buildCaption();
-    if (caption_.isNull()) return;
-    const kurvo::ConstSurface caption = ConstSurfaceOf(caption_);
-    kurvo::BlendOver(SurfaceOf(frame_), 4, h - 16,
-                     kurvo::ConstSurface(caption.bits, std::min(caption.width, frame_.width() - 4),
-                                         caption.height, caption.stride));
-}
-
 void Kurvo::paintEvent(QPaintEvent*) {
     compose();
     QPainter p(this);
-    p.drawImage(0, 0, frame_);
+    p.drawImage(QPointF(0, 0), frame_);  // one picture pixel to each screen pixel
 }
 
 void Kurvo::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     buildGrid();
     drawTraces(false);
-}
-
-bool Kurvo::applyRanges(const std::array<int32_t, 2>& mins, const std::array<int32_t, 2>& maxs) {
-    bool changed = false;
-    for (int c = 0; c < 2; ++c) {
-        if (!channelShown(c)) continue;
-        if (ymin_[c] != mins[c] || ymax_[c] != maxs[c]) changed = true;
-        ymin_[c] = mins[c];
-        ymax_[c] = maxs[c];
-    }
-    if (changed) drawTraces(false);
-    return changed;
-}
-
-void Kurvo::wheelEvent(QWheelEvent* event) {
-    event->accept();
-    wheelRemainder_ += event->angleDelta().y();
-    const int steps = wheelRemainder_ / 120;
-    wheelRemainder_ -= steps * 120;
-    if (steps == 0) return;
-    std::array<int32_t, 2> mins = ymin_;
-    std::array<int32_t, 2> maxs = ymax_;
-    for (int c = 0; c < 2; ++c) {
-        if (!channelShown(c)) continue;
-        const kurvo::Range r = kurvo::ZoomRange(kurvo::Range{ymin_[c], ymax_[c]}, steps);
-        mins[c] = r.min;
-        maxs[c] = r.max;
-    }
-    if (applyRanges(mins, maxs)) emit RangeChanged(0, 0);
-}
-
-void Kurvo::mousePressEvent(QMouseEvent* event) {
-    if (event->button() != Qt::LeftButton) {
-        QWidget::mousePressEvent(event);
-        return;
-    }
-    event->accept();
-    dragging_ = true;
-    dragStart_ = event->position().toPoint();
-    dragMin_ = ymin_;
-    dragMax_ = ymax_;
-}
-
-void Kurvo::mouseMoveEvent(QMouseEvent* event) {
-    if (!dragging_) {
-        QWidget::mouseMoveEvent(event);
-        return;
-    }
-    event->accept();
-    // The range follows the mouse on screen; the window hears of it once, at release.
-    const int dy = event->position().toPoint().y() - dragStart_.y();
-    std::array<int32_t, 2> mins = ymin_;
-    std::array<int32_t, 2> maxs = ymax_;
-    for (int c = 0; c < 2; ++c) {
-        if (!channelShown(c)) continue;
-        const kurvo::Range r =
-            kurvo::PanRange(kurvo::Range{dragMin_[c], dragMax_[c]}, dy, height());
-        mins[c] = r.min;
-        maxs[c] = r.max;
-    }
-    applyRanges(mins, maxs);
-}
-
-void Kurvo::mouseReleaseEvent(QMouseEvent* event) {
-    if (!dragging_ || event->button() != Qt::LeftButton) {
-        QWidget::mouseReleaseEvent(event);
-        return;
-    }
-    mouseMoveEvent(event);
-    dragging_ = false;
-    if (ymin_ != dragMin_ || ymax_ != dragMax_) emit RangeChanged(0, 0);
 }
 
 }  // namespace rv8

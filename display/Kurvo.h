@@ -1,6 +1,17 @@
 // Kurvo: the scope screen. Draws two channels against a 10 x 8 graticule, each against its own
 // vertical range in signed raw units (-32768 bottom of the input range, 32767 top), as traces
-// (PlotBuffer) or as spectra (PlotArray). The member names are the ones the window uses.
+// (PlotBuffer) or as spectra (PlotArray), and writes over them what a user needs to read them:
+// the scale of the divisions, the time (or frequency) of the graticule lines, the trigger point
+// and level, measurements, over-range notes, spectrum peaks and a cursor readout. The member
+// names up to YMin are the ones the window has always used; the members after them hand the
+// chart the settings its readouts need.
+//
+// The picture is drawn in the screen's pixels: on a screen with a device-pixel ratio of 2 it
+// has twice the pixels each way (picture() then returns an image of that many pixels, with
+// that ratio set), so traces and texts stay sharp instead of being enlarged.
+//
+// The code is split by concern: Kurvo.cpp plots and composes the traces, KurvoCaptions.cpp
+// keeps the readouts' settings and composes the caption layer, KurvoInput.cpp the mouse.
 #pragma once
 
 #include <array>
@@ -9,10 +20,14 @@
 
 #include <QColor>
 #include <QImage>
+#include <QPointF>
 #include <QWidget>
 
 #include "display/KurvoMath.h"
+#include "display/KurvoOverlay.h"
 #include "display/KurvoRaster.h"
+#include "display/KurvoReadouts.h"
+#include "display/Measurements.h"
 
 namespace rv8 {
 
@@ -26,8 +41,8 @@ class Kurvo : public QWidget {
     void ShownChannel(int16_t channel);
     // true: both channels drawn.
     void BothChannels(bool both);
-    // Width of the time view in blocks of 512 frames (1..32, other values limited to it); shown
-    // in a caption at the foot of the time view.
+    // Width of the time view in blocks of 512 frames (1..32, other values limited to it); the
+    // time per division follows from the frames drawn and the sample frequency.
     void HorizontalScale(int16_t scale);
     // 0 off, 1 on: earlier traces stay visible and fade.
     void PersistenceMode(int16_t mode);
@@ -52,6 +67,31 @@ class Kurvo : public QWidget {
     int32_t YMin(int16_t channel) const;
     void YMin(int16_t channel, int32_t value);
 
+    // ---- Settings for the readouts. The window hands them over at the start of each display
+    // pass, before it plots; each only marks the picture stale. Until a value is given (and
+    // for values that make no sense: not positive, NaN) the readouts that need it are left out.
+    // Sample frequency in force, samples per second per channel.
+    void SampleFrequency(double hz);
+    // A channel's full-scale range in volts (the sensitivity): raw 32768 reads that many volts.
+    void Sensitivity(int16_t channel, double volts);
+    // Record length and post-trigger samples in force: the instrument places the trigger point
+    // at frame RecordLength - PostSamples of the record.
+    void RecordLength(int32_t frames);
+    void PostSamples(int32_t frames);
+    // The record frame that the first point of the next PlotBuffer is (the time view's window).
+    void WindowStart(int32_t frame);
+    // The trigger source: 0 channel 1, 1 channel 2, anything else no trigger (no level marker).
+    void TriggerSource(int16_t source);
+    // A channel's trigger level in volts, marked at the right edge for the source channel.
+    void TriggerLevel(int16_t channel, double volts);
+    // Measurements of the whole record of the pass (display/Measurements.h), shown for each
+    // shown channel in the time view; a measurement of 0 frames shows none.
+    void Measurements(const measure::ChannelMeasurement& channel1,
+                      const measure::ChannelMeasurement& channel2);
+    // true (the default): the readouts are drawn. false: only the graticule, the traces and the
+    // scale caption (what the chart drew before it had readouts).
+    void Readouts(bool shown);
+
     // Read-outs for tests and tools.
     bool bothChannels() const { return both_; }
     int16_t shownChannel() const { return shown_; }
@@ -68,6 +108,18 @@ class Kurvo : public QWidget {
     const std::vector<int16_t>& lastPlotValues() const { return lastValues_; }
     // Renders the chart as it is on screen.
     QImage picture();
+    // The texts and positions of the readouts as the picture shows them now (composes it).
+    const kurvo::Readouts& readouts();
+    bool readoutsShown() const { return readoutsOn_; }
+    double sampleFrequency() const { return sampleFrequency_; }
+    double sensitivity(int channel) const { return sensitivity_[channel & 1]; }
+    int32_t recordLength() const { return recordLength_; }
+    int32_t postSamples() const { return postSamples_; }
+    int32_t windowStart() const { return windowStart_; }
+    int16_t triggerSource() const { return triggerSource_; }
+    double triggerLevel(int channel) const { return triggerLevel_[channel & 1]; }
+    // Text images the caption layer has rendered (it keeps them while they stay on screen).
+    int captionsRendered() const { return overlay_.rendered(); }
 
   signals:
     // Raised once for each change of a vertical range made by the user with the mouse (wheel:
@@ -81,6 +133,7 @@ class Kurvo : public QWidget {
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void leaveEvent(QEvent* event) override;
 
     QSize sizeHint() const override { return QSize(512, 401); }
 
@@ -116,7 +169,18 @@ class Kurvo : public QWidget {
     void buildGrid();
     void buildCaption();
     void fadeTraces();
+    // The picture's size in the screen's pixels, and their number per logical pixel.
     QSize surfaceSize() const;
+    double pixelRatio() const;
+    // The readouts' inputs from the chart's state, for a picture of the given size.
+    kurvo::ReadoutInputs readoutInputs(const QSize& size);
+    // Sets `field` to `value` and marks the picture stale if that changes it.
+    template <typename T>
+    void setReadoutValue(T& field, T value) {
+        if (field == value) return;
+        field = value;
+        invalidate();
+    }
     int lastPlotPoints() const { return static_cast<int>(lastValues_.size() / 2); }
     // Applies a mouse change of the shown channels' ranges; true if any range changed.
     bool applyRanges(const std::array<int32_t, 2>& mins, const std::array<int32_t, 2>& maxs);
@@ -147,6 +211,23 @@ class Kurvo : public QWidget {
     QPoint dragStart_;
     bool dragging_ = false;
     std::array<int32_t, 2> dragMin_{}, dragMax_{};
+
+    // The readouts' settings and state (KurvoCaptions.cpp).
+    bool readoutsOn_ = true;
+    double sampleFrequency_ = 0.0;
+    std::array<double, 2> sensitivity_{0.0, 0.0};
+    int32_t recordLength_ = 0;
+    int32_t postSamples_ = 0;
+    int32_t windowStart_ = 0;
+    int16_t triggerSource_ = -1;
+    std::array<double, 2> triggerLevel_{0.0, 0.0};
+    std::array<measure::ChannelMeasurement, 2> measured_{};
+    std::array<bool, 2> shownOverRange_{false, false};  // of the last plot
+    bool overRangeStale_ = true;                        // shownOverRange_ not yet found
+    bool hovering_ = false;                             // the mouse is over the chart...
+    QPointF cursor_;                                    // ...here (logical pixels)
+    kurvo::Readouts readouts_;
+    kurvo::KurvoOverlay overlay_;
 };
 
 }  // namespace rv8

@@ -148,6 +148,23 @@ double Luminance(uint32_t rgb) {
     return 0.299 * r + 0.587 * g + 0.114 * b;
 }
 
+namespace {
+// rgb mixed with white just enough that its luminance reaches `level`.
+uint32_t MixToLuminance(uint32_t rgb, double level) {
+    rgb &= 0xFFFFFFu;
+    const double y = Luminance(rgb);
+    if (y >= level) return rgb;
+    // Mixing with white by t raises the luminance linearly: y + t * (255 - y).
+    const double t = (level - y) / (255.0 - y);
+    auto mix = [t](uint32_t c) { return static_cast<uint32_t>(std::lround(c + t * (255.0 - c))); };
+    return (mix((rgb >> 16) & 0xFFu) << 16) | (mix((rgb >> 8) & 0xFFu) << 8) | mix(rgb & 0xFFu);
+}
+}  // namespace
+
+uint32_t LegibleColor(uint32_t rgb) {
+    return MixToLuminance(rgb, 175.0);
+}
+
 uint32_t VisibleColor(uint32_t rgb) {
     constexpr double kVisible = 110.0;
     rgb &= 0xFFFFFFu;

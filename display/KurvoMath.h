@@ -79,6 +79,11 @@ uint32_t BgrToRgb(int32_t bgr);
 // enough that its luminance reaches a visible level; bright colours stay as they are.
 uint32_t VisibleColor(uint32_t rgb);
 
+// The colour a channel's texts are drawn in on the dark screen: the given 0xRRGGBB mixed with
+// white until its luminance reaches a level that reads well at small sizes (about 9:1 against
+// black for the primaries); brighter colours stay as they are.
+uint32_t LegibleColor(uint32_t rgb);
+
 // Luminance 0..255 of 0xRRGGBB (Rec. 601 weights).
 double Luminance(uint32_t rgb);
 

@@ -211,4 +211,117 @@ void BlendOver(const Surface& dst, int x, int y, const ConstSurface& src) {
     }
 }
 
+namespace {
+
+// x / 255 rounded to the nearest whole number, for 0 <= x <= 255 x 255.
+inline uint32_t Div255(uint32_t x) {
+    x += 128;
+    return (x + (x >> 8)) >> 8;
+}
+
+}  // namespace
+
+void FillOver(const Surface& dst, int x, int y, int w, int h, uint32_t over) {
+    const int x0 = std::max(0, x);
+    const int y0 = std::max(0, y);
+    const int x1 = std::min(dst.width, x + w);
+    const int y1 = std::min(dst.height, y + h);
+    if (x0 >= x1 || y0 >= y1) return;
+    const uint32_t keep = 255 - (over >> 24);  // of the pixel under it
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i k = _mm_set1_epi16(static_cast<int16_t>(keep));
+    const __m128i half = _mm_set1_epi16(128);
+    const __m128i add = _mm_set1_epi32(static_cast<int>(over | 0xFF000000u));
+    // Each component: c x keep / 255 rounded (as Div255), then the colour on top; opaque.
+    auto scale = [&](__m128i v) {
+        __m128i t = _mm_add_epi16(_mm_mullo_epi16(v, k), half);
+        return _mm_srli_epi16(_mm_add_epi16(t, _mm_srli_epi16(t, 8)), 8);
+    };
+#endif
+    for (int row = y0; row < y1; ++row) {
+        uint32_t* d = dst.row(row);
+        int i = x0;
+#if defined(__SSE2__)
+        for (; i + 4 <= x1; i += 4) {
+            const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + i));
+            const __m128i lo = scale(_mm_unpacklo_epi8(p, zero));
+            const __m128i hi = scale(_mm_unpackhi_epi8(p, zero));
+            // The colour's components and the scaled ones add up to at most 255: no carry.
+            const __m128i out = _mm_add_epi8(_mm_packus_epi16(lo, hi), add);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i),
+                             _mm_or_si128(out, _mm_set1_epi32(static_cast<int>(0xFF000000u))));
+        }
+#endif
+        for (; i < x1; ++i) {
+            const uint32_t q = d[i];
+            uint32_t out = 0xFF000000u;
+            for (int shift = 0; shift < 24; shift += 8)
+                out |= (((over >> shift) & 0xFFu) + Div255(((q >> shift) & 0xFFu) * keep)) << shift;
+            d[i] = out;
+        }
+    }
+}
+
+void BlendCoverage(const Surface& dst, int x, int y, const uint8_t* mask, int w, int h,
+                   std::ptrdiff_t maskStride, uint32_t colour) {
+    const int x0 = std::max(0, x);
+    const int y0 = std::max(0, y);
+    const int x1 = std::min(dst.width, x + w);
+    const int y1 = std::min(dst.height, y + h);
+    const uint32_t opaque = 0xFF000000u | colour;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i full = _mm_set1_epi16(255);
+    const __m128i half = _mm_set1_epi16(128);
+    const __m128i alpha = _mm_set1_epi32(static_cast<int>(0xFF000000u));
+    const __m128i c16 = _mm_unpacklo_epi8(_mm_set1_epi32(static_cast<int>(colour)), zero);
+    // Two pixels' components (16 bits each) mixed as the scalar loop below mixes them:
+    // (colour x a + pixel x (255 - a)) / 255, rounded; each sum stays below 2^16.
+    auto mix = [&](__m128i under, __m128i a) {
+        const __m128i t = _mm_add_epi16(
+            _mm_add_epi16(_mm_mullo_epi16(c16, a), _mm_mullo_epi16(under, _mm_sub_epi16(full, a))),
+            half);
+        return _mm_srli_epi16(_mm_add_epi16(t, _mm_srli_epi16(t, 8)), 8);
+    };
+#endif
+    for (int row = y0; row < y1; ++row) {
+        const uint8_t* m = mask + (row - y) * maskStride + (x0 - x);
+        uint32_t* d = dst.row(row) + x0;
+        const int n = x1 - x0;
+        int i = 0;
+#if defined(__SSE2__)
+        for (; i + 4 <= n; i += 4) {
+            uint32_t four;
+            std::memcpy(&four, m + i, 4);
+            if (four == 0) continue;
+            // Each pixel's coverage in the four components of its pixel.
+            const __m128i a8 = _mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int>(four)), zero);
+            const __m128i a16 = _mm_unpacklo_epi16(a8, a8);  // a0 a0 a1 a1 a2 a2 a3 a3
+            const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + i));
+            const __m128i lo = mix(_mm_unpacklo_epi8(p, zero), _mm_unpacklo_epi32(a16, a16));
+            const __m128i hi = mix(_mm_unpackhi_epi8(p, zero), _mm_unpackhi_epi32(a16, a16));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i),
+                             _mm_or_si128(_mm_packus_epi16(lo, hi), alpha));
+        }
+#endif
+        for (; i < n; ++i) {
+            const uint32_t a = m[i];
+            if (a == 0) continue;
+            if (a == 255) {
+                d[i] = opaque;
+                continue;
+            }
+            const uint32_t q = d[i];
+            uint32_t out = 0xFF000000u;
+            for (int shift = 0; shift < 24; shift += 8) {
+                const uint32_t c = (colour >> shift) & 0xFFu;
+                const uint32_t under = (q >> shift) & 0xFFu;
+                out |= Div255(c * a + under * (255 - a)) << shift;
+            }
+            d[i] = out;
+        }
+    }
+}
+
 }  // namespace rv8::kurvo

@@ -93,4 +93,14 @@ void DrawGraticule(const Surface& s, int divX, int divY, uint32_t background, ui
 // (x, y) of dst; the parts of src outside dst are left out.
 void BlendOver(const Surface& dst, int x, int y, const ConstSurface& src);
 
+// Blends the premultiplied colour `over` (0xAARRGGBB) over the w x h rectangle of `dst` at
+// (x, y): what a text's backing does to the picture under it. Clipped to dst.
+void FillOver(const Surface& dst, int x, int y, int w, int h, uint32_t over);
+
+// Draws `colour` (0xRRGGBB) through a coverage mask (one byte per pixel, 0 none, 255 full;
+// rows `maskStride` bytes apart) of w x h pixels with its top left corner at (x, y): a glyph.
+// Each pixel becomes (colour x a + pixel x (255 - a)) / 255, rounded. Clipped to dst.
+void BlendCoverage(const Surface& dst, int x, int y, const uint8_t* mask, int w, int h,
+                   std::ptrdiff_t maskStride, uint32_t colour);
+
 }  // namespace rv8::kurvo

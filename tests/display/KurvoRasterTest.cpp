@@ -248,5 +248,102 @@ TEST(KurvoRaster, BlendOverMixesPremultipliedPixelsAndClips) {
     }
 }
 
+// Component by component, (a x c + (255 - a) x d) / 255 rounded to nearest: what a text's
+// backing and glyphs do to a pixel. The result is opaque.
+uint32_t Mixed(uint32_t over, uint32_t a, uint32_t under) {
+    uint32_t out = 0xFF000000u;
+    for (int shift = 0; shift < 24; shift += 8) {
+        const uint32_t c = (over >> shift) & 0xFFu, d = (under >> shift) & 0xFFu;
+        out |= ((a * c + (255 - a) * d + 127) / 255) << shift;
+    }
+    return out;
+}
+
+// A pixel pattern with every component value somewhere in it.
+uint32_t Pattern(int x, int y) {
+    return 0xFF000000u | (static_cast<uint32_t>(x * 37 + y * 11) & 0xFFu) << 16 |
+           (static_cast<uint32_t>(x * 5 + y * 101) & 0xFFu) << 8 |
+           (static_cast<uint32_t>(x * 223 + y * 7) & 0xFFu);
+}
+
+TEST(KurvoRaster, FillOverDarkensTheBoxUnderABacking) {
+    struct Case {
+        const char* name;
+        int x, y, w, h;
+        uint32_t over;  // premultiplied
+    };
+    const std::vector<Case> cases = {
+        {"Black205", 2, 1, 13, 4, 0xCD000000u},  // a text's backing
+        {"Red240", 0, 0, 9, 3, 0xF0B21313u},     // a warning's
+        {"Opaque", 3, 2, 5, 2, 0xFF102030u},
+        {"ClippedLeftTop", -3, -2, 8, 5, 0xCD000000u},
+        {"ClippedRightBottom", 10, 4, 20, 9, 0x80404040u},
+        {"Outside", 40, 0, 5, 5, 0xCD000000u},
+    };
+    for (const Case& c : cases) {
+        Buffer b(17, 6, 0);
+        for (int y = 0; y < b.h; ++y)
+            for (int x = 0; x < b.w; ++x)
+                b.px[static_cast<std::size_t>(y * (b.w + b.pad) + x)] = Pattern(x, y);
+        FillOver(b.surface(), c.x, c.y, c.w, c.h, c.over);
+        const uint32_t alpha = c.over >> 24;
+        for (int y = 0; y < b.h; ++y) {
+            for (int x = 0; x < b.w; ++x) {
+                const bool inside = x >= c.x && x < c.x + c.w && y >= c.y && y < c.y + c.h;
+                // The premultiplied colour added to the pixel scaled by what shows through.
+                uint32_t expected = Pattern(x, y);
+                if (inside) {
+                    expected = 0xFF000000u;
+                    for (int shift = 0; shift < 24; shift += 8) {
+                        const uint32_t d = (Pattern(x, y) >> shift) & 0xFFu;
+                        expected |= (((c.over >> shift) & 0xFFu) + (d * (255 - alpha) + 127) / 255)
+                                    << shift;
+                    }
+                }
+                ASSERT_EQ(b.at(x, y), expected) << c.name << " at " << x << "," << y;
+            }
+        }
+    }
+}
+
+TEST(KurvoRaster, BlendCoverageDrawsAGlyphThroughItsMask) {
+    struct Case {
+        const char* name;
+        int x, y, w, h;
+    };
+    // Mask widths across the four-pixel loop and its tail; placed inside and across the edges.
+    const std::vector<Case> cases = {
+        {"Inside", 2, 1, 9, 4},           {"FourWide", 0, 0, 4, 3},      {"Narrow", 5, 2, 3, 3},
+        {"ClippedLeftTop", -3, -1, 7, 4}, {"ClippedRight", 12, 2, 9, 4}, {"Beyond", 17, 0, 4, 4},
+    };
+    const uint32_t colour = 0x9AB4F7u;
+    for (const Case& c : cases) {
+        // Every coverage from 0 to 255 somewhere, whole runs of 0 and of 255 among them.
+        std::vector<uint8_t> mask(static_cast<std::size_t>(c.w + 2) * c.h);
+        for (int y = 0; y < c.h; ++y)
+            for (int x = 0; x < c.w; ++x) {
+                const int k = y * c.w + x;
+                mask[static_cast<std::size_t>(y * (c.w + 2) + x)] =
+                    static_cast<uint8_t>(k % 7 == 0   ? 0
+                                         : k % 5 == 0 ? 255
+                                                      : (k * 53) & 0xFF);
+            }
+        Buffer b(17, 6, 0);
+        for (int y = 0; y < b.h; ++y)
+            for (int x = 0; x < b.w; ++x)
+                b.px[static_cast<std::size_t>(y * (b.w + b.pad) + x)] = Pattern(x, y);
+        BlendCoverage(b.surface(), c.x, c.y, mask.data(), c.w, c.h, c.w + 2, colour);
+        for (int y = 0; y < b.h; ++y) {
+            for (int x = 0; x < b.w; ++x) {
+                const bool inside = x >= c.x && x < c.x + c.w && y >= c.y && y < c.y + c.h;
+                const uint32_t a =
+                    inside ? mask[static_cast<std::size_t>((y - c.y) * (c.w + 2) + (x - c.x))] : 0;
+                ASSERT_EQ(b.at(x, y), Mixed(colour, a, Pattern(x, y)))
+                    << c.name << " at " << x << "," << y << " coverage " << a;
+            }
+        }
+    }
+}
+
 }  // namespace
 }  // namespace rv8::kurvo

@@ -46,6 +46,11 @@ std::vector<int16_t> Frames(int frames, int16_t v1, int16_t v2) {
     return v;
 }
 
+// The row a value lands on in a picture `height` rows tall over the full range.
+int ValueToRowFor(int32_t value, int height) {
+    return kurvo::ValueToRow(value, -32768, 32767, height);
+}
+
 void SendWheel(QWidget* w, int delta) {
     const QPointF pos(w->width() / 2.0, w->height() / 2.0);
     QWheelEvent ev(pos, w->mapToGlobal(pos), QPoint(), QPoint(0, delta), Qt::NoButton,
@@ -302,6 +307,111 @@ TEST(Kurvo, CopyToClipboardPlacesThePicture) {
     ASSERT_FALSE(clip.isNull());
     EXPECT_EQ(clip.size(), k->size());
     EXPECT_EQ(clip.convertToFormat(QImage::Format_RGB32), k->picture());
+}
+
+}  // namespace
+}  // namespace rv8
+
+namespace rv8 {
+namespace {
+
+// A chart on a screen of twice the pixels each way.
+class SharpKurvo : public Kurvo {
+  protected:
+    int metric(PaintDeviceMetric m) const override {
+        if (m == PdmDevicePixelRatio) return 2;
+        if (m == PdmDevicePixelRatioScaled) return static_cast<int>(2 * devicePixelRatioFScale());
+        return Kurvo::metric(m);
+    }
+};
+
+// A chart with every readout setting of a 4 V channel 1 at 500000 samples/s.
+void GiveSettings(Kurvo& k) {
+    k.SampleFrequency(500000);
+    k.Sensitivity(0, 4);
+    k.Sensitivity(1, 0.8);
+    k.RecordLength(4096);
+    k.PostSamples(2048);
+    k.WindowStart(2048);
+    k.TriggerSource(0);
+    k.TriggerLevel(0, 0.0);
+}
+
+TEST(KurvoReadoutLayer, HighDpiDrawsWithTwiceThePixelsNotEnlarged) {
+    SharpKurvo k;
+    k.resize(kW, kH);
+    k.TraceColor(0, 0x00FF0000);
+    const std::vector<int16_t> v = Frames(16384, 16383, 0);  // three quarters up
+    k.PlotBuffer(v[0], 2, 16384);
+    const QImage img = k.picture();
+    EXPECT_EQ(img.size(), QSize(2 * kW, 2 * kH));
+    EXPECT_EQ(img.devicePixelRatio(), 2.0);
+    // The flat trace lies on one row of the sharper picture, not on two.
+    const QRgb trace = k.drawColor(0).rgb() & 0xFFFFFFu;
+    int rows = 0;
+    for (int y = 0; y < img.height(); ++y)
+        rows += (img.pixel(301, y) & 0xFFFFFFu) == trace;
+    EXPECT_EQ(rows, 1);
+    EXPECT_EQ(img.pixel(301, ValueToRowFor(16383, 2 * kH)) & 0xFFFFFFu, trace);
+}
+
+TEST(KurvoReadoutLayer, TextsAreRenderedOnceWhileTheyStay) {
+    auto k = MakeChart();
+    GiveSettings(*k);
+    const std::vector<int16_t> v = Frames(512, 1000, 0);
+    k->PlotBuffer(v[0], 2, 512);
+    k->picture();
+    const int first = k->captionsRendered();
+    EXPECT_GT(first, 5);  // scales, axis labels, record, markers
+    for (int i = 0; i < 5; ++i) {
+        k->PlotBuffer(v[0], 2, 512);
+        k->picture();
+    }
+    EXPECT_EQ(k->captionsRendered(), first);
+    k->HorizontalScale(2);  // a new time per division: one new text
+    k->PlotBuffer(Frames(1024, 1000, 0)[0], 2, 1024);
+    k->picture();
+    EXPECT_GT(k->captionsRendered(), first);
+}
+
+TEST(KurvoReadoutLayer, TextIsBrightOnADarkBacking) {
+    auto k = MakeChart();
+    GiveSettings(*k);
+    // A full-height noise trace under the caption at the foot.
+    std::vector<int16_t> v;
+    for (int i = 0; i < 16384; ++i) {
+        v.push_back(static_cast<int16_t>(i % 2 ? 32767 : -32768));
+        v.push_back(0);
+    }
+    k->PlotBuffer(v[0], 2, 16384);
+    const QImage with = k->picture();
+    k->Readouts(false);
+    const QImage without = k->picture();
+    // The "102.4 µs/div" caption's box at the lower left: no pure trace colour left in it,
+    // and its text reaches near white.
+    const QRect box(5, kH - 30, 60, 12);
+    EXPECT_GT(CountColour(without, k->drawColor(0), box), 200);
+    EXPECT_EQ(CountColour(with, k->drawColor(0), box), 0);
+    int brightest = 0;
+    for (int y = box.top(); y <= box.bottom(); ++y)
+        for (int x = box.left(); x <= box.right(); ++x)
+            brightest = std::max(brightest, qGray(with.pixel(x, y)));
+    EXPECT_GE(brightest, 220);
+    EXPECT_EQ(k->readouts().perDivision, QString());  // off: none
+}
+
+TEST(KurvoReadoutLayer, ReadoutsOffDrawsThePictureWithoutThem) {
+    auto with = MakeChart();
+    auto plain = MakeChart();
+    GiveSettings(*with);
+    with->Readouts(false);
+    const std::vector<int16_t> v = Frames(512, 1000, -1000);
+    with->PlotBuffer(v[0], 2, 512);
+    plain->Readouts(false);
+    plain->PlotBuffer(v[0], 2, 512);
+    EXPECT_EQ(with->picture(), plain->picture());
+    with->Readouts(true);
+    EXPECT_NE(with->picture(), plain->picture());
 }
 
 }  // namespace

@@ -1,0 +1,146 @@
+// Kurvo's caption layer: the settings its readouts need, and the last step of composing a
+// picture, which writes the readouts (or, with them off, the scale caption) over the traces.
+#include <QPainter>
+
+#include <cmath>
+#include <limits>
+
+#include "display/Kurvo.h"
+#include "display/KurvoImage.h"
+
+namespace rv8 {
+
+namespace {
+
+constexpr int kFramesPerScale = 512;
+constexpr QRgb kCaption = 0xFF8C8C8Cu;
+
+double Valid(double v) {
+    return v > 0.0 && std::isfinite(v) ? v : std::numeric_limits<double>::quiet_NaN();
+}
+
+bool ValidChannel(int16_t channel) {
+    return channel == 0 || channel == 1;
+}
+
+}  // namespace
+
+void Kurvo::SampleFrequency(double hz) {
+    setReadoutValue(sampleFrequency_, hz);
+}
+
+void Kurvo::Sensitivity(int16_t channel, double volts) {
+    if (ValidChannel(channel)) setReadoutValue(sensitivity_[channel], volts);
+}
+
+void Kurvo::RecordLength(int32_t frames) {
+    setReadoutValue(recordLength_, frames);
+}
+
+void Kurvo::PostSamples(int32_t frames) {
+    setReadoutValue(postSamples_, frames);
+}
+
+void Kurvo::WindowStart(int32_t frame) {
+    setReadoutValue(windowStart_, frame);
+}
+
+void Kurvo::TriggerSource(int16_t source) {
+    setReadoutValue(triggerSource_, source);
+}
+
+void Kurvo::TriggerLevel(int16_t channel, double volts) {
+    if (ValidChannel(channel)) setReadoutValue(triggerLevel_[channel], volts);
+}
+
+void Kurvo::Measurements(const measure::ChannelMeasurement& channel1,
+                         const measure::ChannelMeasurement& channel2) {
+    measured_ = {channel1, channel2};
+    invalidate();
+}
+
+void Kurvo::Readouts(bool shown) {
+    setReadoutValue(readoutsOn_, shown);
+}
+
+const kurvo::Readouts& Kurvo::readouts() {
+    compose();
+    return readouts_;
+}
+
+kurvo::ReadoutInputs Kurvo::readoutInputs(const QSize& size) {
+    kurvo::ReadoutInputs in;
+    in.spectrum = lastKind_ == PlotKind::Array;
+    in.shown = {channelShown(0), channelShown(1)};
+    in.width = size.width();
+    in.height = size.height();
+    in.points = lastKind_ == PlotKind::None ? 0 : lastPlotPoints();
+    in.sampleFrequency = Valid(sampleFrequency_);
+    in.sensitivity = {Valid(sensitivity_[0]), Valid(sensitivity_[1])};
+    in.ymin = ymin_;
+    in.ymax = ymax_;
+    in.recordLength = recordLength_;
+    in.postSamples = postSamples_;
+    in.windowStart = windowStart_;
+    in.triggerSource = triggerSource_;
+    in.triggerLevel = triggerLevel_;
+    in.measured = measured_;
+    if (!in.spectrum) {
+        if (overRangeStale_) {
+            bool over[2];
+            measure::OverRange(lastValues_.data(), in.points, over);
+            shownOverRange_ = {over[0], over[1]};
+            overRangeStale_ = false;
+        }
+        in.shownOverRange = shownOverRange_;
+    } else {
+        for (int c = 0; c < 2; ++c)
+            in.peaks[c] = measure::FindSpectrumPeak(lastValues_.data() + c, 2, in.points);
+    }
+    const double r = pixelRatio();
+    in.cursor = hovering_;
+    in.cursorX = cursor_.x() * r;
+    in.cursorY = cursor_.y() * r;
+    return in;
+}
+
+void Kurvo::buildCaption() {
+    const int w = frame_.width() - 8;
+    if (w < 1) {
+        caption_ = QImage();
+        return;
+    }
+    caption_ = QImage(w, 14, QImage::Format_ARGB32_Premultiplied);
+    caption_.fill(Qt::transparent);
+    QPainter p(&caption_);
+    QFont f = font();
+    f.setPointSize(7);
+    p.setFont(f);
+    p.setPen(QColor::fromRgb(kCaption));
+    p.drawText(QRect(0, 0, w, 14), Qt::AlignLeft | Qt::AlignVCenter,
+               QStringLiteral("%1 x %2 frames").arg(kFramesPerScale).arg(hscale_));
+    captionScale_ = hscale_;
+}
+
+void Kurvo::composeCaptions() {
+    if (readoutsOn_) {
+        const kurvo::ReadoutInputs in = readoutInputs(frame_.size());
+        readouts_ = kurvo::ComputeReadouts(in);
+        const std::array<uint32_t, 2> text{kurvo::LegibleColor(colors_[0].rgb()),
+                                           kurvo::LegibleColor(colors_[1].rgb())};
+        overlay_.draw(kurvo::SurfaceOf(frame_), readouts_, in, text, pixelRatio());
+        return;
+    }
+    readouts_ = kurvo::Readouts{};
+    // Without readouts: the scale caption at the foot of the time view, over the traces.
+    const int h = frame_.height();
+    if (lastKind_ == PlotKind::Array || h <= 20) return;
+    if (captionScale_ != hscale_) buildCaption();
+    if (caption_.isNull()) return;
+    const kurvo::ConstSurface caption = kurvo::ConstSurfaceOf(caption_);
+    kurvo::BlendOver(kurvo::SurfaceOf(frame_), 4, h - 16,
+                     kurvo::ConstSurface(caption.bits, std::min(caption.width, frame_.width() - 4),
+                                         caption.height, caption.stride));
+}
+
+}  // namespace rv8

@@ -1,0 +1,89 @@
+// Kurvo's mouse: the wheel zooms and a drag moves the shown channels' vertical ranges; while
+// the mouse is over the chart its position feeds the cursor readout.
+#include <QMouseEvent>
+#include <QWheelEvent>
+
+#include "display/Kurvo.h"
+
+namespace rv8 {
+
+bool Kurvo::applyRanges(const std::array<int32_t, 2>& mins, const std::array<int32_t, 2>& maxs) {
+    bool changed = false;
+    for (int c = 0; c < 2; ++c) {
+        if (!channelShown(c)) continue;
+        if (ymin_[c] != mins[c] || ymax_[c] != maxs[c]) changed = true;
+        ymin_[c] = mins[c];
+        ymax_[c] = maxs[c];
+    }
+    if (changed) drawTraces(false);
+    return changed;
+}
+
+void Kurvo::wheelEvent(QWheelEvent* event) {
+    event->accept();
+    wheelRemainder_ += event->angleDelta().y();
+    const int steps = wheelRemainder_ / 120;
+    wheelRemainder_ -= steps * 120;
+    if (steps == 0) return;
+    std::array<int32_t, 2> mins = ymin_;
+    std::array<int32_t, 2> maxs = ymax_;
+    for (int c = 0; c < 2; ++c) {
+        if (!channelShown(c)) continue;
+        const kurvo::Range r = kurvo::ZoomRange(kurvo::Range{ymin_[c], ymax_[c]}, steps);
+        mins[c] = r.min;
+        maxs[c] = r.max;
+    }
+    if (applyRanges(mins, maxs)) emit RangeChanged(0, 0);
+}
+
+void Kurvo::mousePressEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton) {
+        QWidget::mousePressEvent(event);
+        return;
+    }
+    event->accept();
+    dragging_ = true;
+    dragStart_ = event->position().toPoint();
+    dragMin_ = ymin_;
+    dragMax_ = ymax_;
+}
+
+void Kurvo::mouseMoveEvent(QMouseEvent* event) {
+    // The cursor readout follows the mouse, also while it drags.
+    cursor_ = event->position();
+    hovering_ = rect().contains(cursor_.toPoint());
+    invalidate();
+    event->accept();
+    if (!dragging_) return;
+    // The range follows the mouse on screen; the window hears of it once, at release.
+    const int dy = event->position().toPoint().y() - dragStart_.y();
+    std::array<int32_t, 2> mins = ymin_;
+    std::array<int32_t, 2> maxs = ymax_;
+    for (int c = 0; c < 2; ++c) {
+        if (!channelShown(c)) continue;
+        const kurvo::Range r =
+            kurvo::PanRange(kurvo::Range{dragMin_[c], dragMax_[c]}, dy, height());
+        mins[c] = r.min;
+        maxs[c] = r.max;
+    }
+    applyRanges(mins, maxs);
+}
+
+void Kurvo::mouseReleaseEvent(QMouseEvent* event) {
+    if (!dragging_ || event->button() != Qt::LeftButton) {
+        QWidget::mouseReleaseEvent(event);
+        return;
+    }
+    mouseMoveEvent(event);
+    dragging_ = false;
+    if (ymin_ != dragMin_ || ymax_ != dragMax_) emit RangeChanged(0, 0);
+}
+
+void Kurvo::leaveEvent(QEvent* event) {
+    QWidget::leaveEvent(event);
+    if (!hovering_) return;
+    hovering_ = false;
+    invalidate();
+}
+
+}  // namespace rv8

@@ -1,0 +1,154 @@
+#include "display/KurvoReadouts.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "display/KurvoMath.h"
+#include "display/KurvoText.h"
+
+namespace rv8::kurvo {
+
+namespace {
+
+double NaN() {
+    return std::numeric_limits<double>::quiet_NaN();
+}
+
+bool Positive(double v) {
+    return v > 0.0 && std::isfinite(v);
+}
+
+// Pixel column of point p (fractional) of `points` across `width` columns, as the chart draws
+// them: with at least one point per column each column shows points/width of them, otherwise
+// the points are spread from the first column to the last.
+double ColumnOfPoint(double p, int points, int width) {
+    if (points >= width) return p * width / points;
+    if (points < 2) return 0.0;
+    return p * (width - 1) / (points - 1);
+}
+
+double PointOfColumn(double x, int points, int width) {
+    if (points >= width) return x * points / width;
+    if (width < 2) return 0.0;
+    return x * (points - 1) / (width - 1);
+}
+
+// The raw value at row y of a picture `height` rows tall showing ymin..ymax.
+double ValueAtRow(double y, int32_t ymin, int32_t ymax, int height) {
+    if (height < 2) return ymin;
+    return ymax - y / (height - 1) * (static_cast<double>(ymax) - ymin);
+}
+
+void Measured(const measure::ChannelMeasurement& m, double fs, double sensitivity,
+              ChannelReadouts& out) {
+    if (m.frames <= 0 || !Positive(sensitivity)) return;
+    const double period = Positive(fs) && m.hasPeriod() ? m.period / fs : NaN();
+    out.frequency = FrequencyText(period > 0 ? 1.0 / period : NaN());
+    out.period = PeriodText(period);
+    auto volts = [&](double raw) { return VoltsNumber(RawToVolts(raw, sensitivity), sensitivity); };
+    out.peakToPeak = volts(m.peakToPeak()) + QStringLiteral(" Vpp");
+    out.rms = volts(m.rms) + QStringLiteral(" V rms");
+    out.mean = volts(m.mean) + QStringLiteral(" V");
+    out.min = volts(m.min) + QStringLiteral(" V");
+    out.max = volts(m.max) + QStringLiteral(" V");
+}
+
+}  // namespace
+
+QString ChannelName(int channel) {
+    return channel == 0 ? QStringLiteral("CH1") : QStringLiteral("CH2");
+}
+
+Readouts ComputeReadouts(const ReadoutInputs& in) {
+    Readouts r;
+    const int w = in.width;
+    const int h = in.height;
+    const double fs = in.sampleFrequency;
+    const bool timeKnown = Positive(fs) && in.points > 0;
+    if (Positive(fs)) {
+        r.info = SampleRateText(fs);
+        if (in.recordLength > 0) r.info += QStringLiteral(", %1 samples").arg(in.recordLength);
+    }
+
+    // The frame the instrument places the trigger at: the post-trigger samples follow it.
+    const bool triggerKnown =
+        in.recordLength > 0 && in.postSamples >= 0 && in.postSamples <= in.recordLength;
+    const double triggerFrame = static_cast<double>(in.recordLength) - in.postSamples;
+
+    if (!in.spectrum) {
+        if (timeKnown) r.perDivision = TimePerDivisionText(SecondsPerDivision(in.points, fs));
+        if (timeKnown && triggerKnown) {
+            for (int i = 0; i <= kDivisionsX; i += 2) {
+                double frames = in.windowStart + static_cast<double>(i) * in.points / kDivisionsX -
+                                triggerFrame;
+                if (std::fabs(frames) < 1e-6) frames = 0.0;
+                r.axis.push_back(
+                    AxisLabel{i * (w - 1) / kDivisionsX, TimeFromTriggerText(frames / fs)});
+            }
+        }
+        const double offset = triggerFrame - in.windowStart;
+        if (triggerKnown && in.points > 0 && offset >= 0 && offset < in.points)
+            r.triggerPointX = static_cast<int>(std::floor(ColumnOfPoint(offset, in.points, w)));
+        if (in.cursor && timeKnown) {
+            double frames = in.windowStart + PointOfColumn(in.cursorX, in.points, w);
+            frames -= triggerKnown ? triggerFrame : 0.0;
+            r.cursorPosition = QStringLiteral("t ") + TimeFromTriggerText(frames / fs, false);
+        }
+    } else {
+        const double binHz = in.points > 1 && Positive(fs) ? fs / (2.0 * (in.points - 1)) : NaN();
+        if (Positive(fs)) {
+            r.perDivision = Engineering(fs / 2.0 / kDivisionsX, QStringLiteral("Hz"), 4, true) +
+                            QStringLiteral("/div");
+            for (int i = 0; i <= kDivisionsX; i += 2) {
+                r.axis.push_back(AxisLabel{i * (w - 1) / kDivisionsX,
+                                           FrequencyAxisText(i * fs / 2.0 / kDivisionsX)});
+            }
+        }
+        if (in.cursor && binHz == binHz) {
+            r.cursorPosition = QStringLiteral("f ") +
+                               FrequencyText(PointOfColumn(in.cursorX, in.points, w) * binHz);
+        }
+        for (int c = 0; c < 2; ++c) {
+            const measure::SpectrumPeak& p = in.peaks[c];
+            if (!in.shown[c] || !p.found || binHz != binHz || !Positive(in.sensitivity[c]))
+                continue;
+            ChannelReadouts& ch = r.channel[c];
+            const double volts = RawToVolts(p.amplitude, in.sensitivity[c]);
+            ch.peak = FrequencyText(p.bin * binHz) + QStringLiteral("  ") +
+                      VoltsNumber(volts, in.sensitivity[c]) + QStringLiteral(" V");
+            ch.peakX = ColumnOfPoint(p.bin, in.points, w);
+            const double amplitude = std::min(p.amplitude, 2147483647.0);
+            ch.peakY =
+                ValueToRow(static_cast<int32_t>(std::lround(amplitude)), in.ymin[c], in.ymax[c], h);
+        }
+    }
+
+    for (int c = 0; c < 2; ++c) {
+        if (!in.shown[c]) continue;
+        ChannelReadouts& ch = r.channel[c];
+        const double s = in.sensitivity[c];
+        if (Positive(s)) {
+            ch.voltsPerDivision = ChannelName(c) + QLatin1Char(' ') +
+                                  VoltsPerDivisionText(VoltsPerDivision(in.ymin[c], in.ymax[c], s));
+        }
+        if (!in.spectrum) Measured(in.measured[c], fs, s, ch);
+        const bool over = in.spectrum ? in.measured[c].frames > 0 && in.measured[c].overRange
+                                      : in.shownOverRange[c];
+        if (over) ch.overRange = ChannelName(c) + QStringLiteral(" over range");
+        if (!in.spectrum && in.triggerSource == c && Positive(s) &&
+            std::isfinite(in.triggerLevel[c])) {
+            const double raw =
+                std::clamp(in.triggerLevel[c] / s * 32768.0, -2147483648.0, 2147483647.0);
+            ch.triggerLevelRow =
+                ValueToRow(static_cast<int32_t>(std::lround(raw)), in.ymin[c], in.ymax[c], h);
+        }
+        if (in.cursor && Positive(s)) {
+            const double volts = RawToVolts(ValueAtRow(in.cursorY, in.ymin[c], in.ymax[c], h), s);
+            ch.cursor = ChannelName(c) + QLatin1Char(' ') +
+                        Engineering(volts, QStringLiteral("V"), 4, false);
+        }
+    }
+    return r;
+}
+
+}  // namespace rv8::kurvo

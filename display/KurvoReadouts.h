@@ -1,0 +1,79 @@
+// What the chart writes over its traces, free of widgets: the scale of the divisions, the time
+// or frequency of the graticule lines, where the trigger point and the trigger level lie, the
+// measurements of each shown channel, over-range notes, spectrum peaks and the cursor readout.
+// ComputeReadouts makes the texts and positions from the chart's state; KurvoOverlay draws them.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <limits>
+#include <vector>
+
+#include <QString>
+
+#include "display/Measurements.h"
+
+namespace rv8::kurvo {
+
+// The chart's state the readouts are made from. Positions are in the picture's pixels.
+struct ReadoutInputs {
+    bool spectrum = false;  // the last plot was a spectrum (PlotArray)
+    std::array<bool, 2> shown{true, false};
+    int width = 0;  // picture size in pixels
+    int height = 0;
+    int points = 0;  // points per channel of the last plot
+    double sampleFrequency = std::numeric_limits<double>::quiet_NaN();  // per channel
+    std::array<double, 2> sensitivity{std::numeric_limits<double>::quiet_NaN(),
+                                      std::numeric_limits<double>::quiet_NaN()};
+    std::array<int32_t, 2> ymin{-32768, -32768};
+    std::array<int32_t, 2> ymax{32767, 32767};
+    int32_t recordLength = 0;
+    int32_t postSamples = 0;
+    int32_t windowStart = 0;                       // record frame of the time view's first point
+    int triggerSource = -1;                        // 0 channel 1, 1 channel 2, otherwise none
+    std::array<double, 2> triggerLevel{0.0, 0.0};  // volts
+    // Measurements of the whole record; frames 0 where there are none.
+    std::array<measure::ChannelMeasurement, 2> measured{};
+    // Time view: a shown sample sits at the end of the channel's range.
+    std::array<bool, 2> shownOverRange{false, false};
+    // Spectrum view: each channel's largest peak.
+    std::array<measure::SpectrumPeak, 2> peaks{};
+    bool cursor = false;  // the mouse is over the chart, at (cursorX, cursorY)
+    double cursorX = 0.0;
+    double cursorY = 0.0;
+};
+
+struct ChannelReadouts {
+    QString voltsPerDivision;  // "CH1 1 V/div"; empty without a sensitivity
+    // Measurements ("1.000 kHz", "1.000 ms", "3.00 Vpp", "1.06 V rms", "0.002 V", ...); all
+    // empty without a measurement, frequency and period "--" without a steady period.
+    QString frequency, period, peakToPeak, rms, mean, min, max;
+    QString overRange;  // "CH1 over range" or empty
+    // Spectrum view: the largest peak, "1.000 kHz  1.50 V", at (peakX, peakY).
+    QString peak;
+    double peakX = 0.0, peakY = 0.0;
+    // The trigger level's row; -1 without a marker.
+    int triggerLevelRow = -1;
+    QString cursor;  // "CH1 1.234 V" while the mouse is over the chart
+};
+
+struct AxisLabel {
+    int x;  // pixel column of the graticule line
+    QString text;
+};
+
+struct Readouts {
+    QString perDivision;  // "102.4 µs/div" (time view) or "5 kHz/div" (spectrum view)
+    QString info;         // "100 kS/s, 4096 samples"
+    std::vector<AxisLabel> axis;
+    int triggerPointX = -1;  // column of the trigger point; -1 when it is not in view
+    QString cursorPosition;  // "t +1.234 ms" or "f 12.35 kHz" while the mouse is over the chart
+    std::array<ChannelReadouts, 2> channel;
+};
+
+Readouts ComputeReadouts(const ReadoutInputs& in);
+
+// "CH1" / "CH2".
+QString ChannelName(int channel);
+
+}  // namespace rv8::kurvo

@@ -1,0 +1,78 @@
+// Measurements of a record, free of widgets: each channel's extremes, mean, RMS, whether it
+// reached the end of its range, and its period from level crossings; and the largest peak of a
+// spectrum between its bins. All in signed raw units (-32768..32767) and frames: the chart turns
+// them into volts and seconds with the sensitivity and the sample frequency in force.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <vector>
+
+namespace rv8::measure {
+
+// One channel of one record.
+struct ChannelMeasurement {
+    int32_t frames = 0;  // 0: nothing measured, the other fields mean nothing
+    int16_t min = 0;
+    int16_t max = 0;
+    double mean = 0.0;
+    double rms = 0.0;        // of the whole signal, its DC part included
+    bool overRange = false;  // a sample at -32768 or 32767, the ends of the input range
+    int periods = 0;         // whole periods between the first and the last rising crossing
+    double period = std::numeric_limits<double>::quiet_NaN();  // frames per period; NaN: none
+
+    bool hasPeriod() const { return period == period; }
+    int32_t peakToPeak() const { return int32_t{max} - min; }
+};
+
+// How the period is found. The signal must swing at least kMinSwing units from its smallest to
+// its largest value. A rising crossing is a rise from at or below min + kLowFraction x swing to
+// at or above min + kHighFraction x swing (the hysteresis keeps noise from counting); its time is
+// where the signal last passed the middle level before, between two samples. The period is the
+// time from the first to the last rising crossing divided by their number less one, given at
+// least kMinPeriods periods whose lengths agree: periods that differ by more than half a mean
+// period (plus two frames) are no period at all (noise, a signal without one shape).
+constexpr int32_t kMinSwing = 32;
+constexpr double kLowFraction = 0.35;
+constexpr double kHighFraction = 0.65;
+constexpr int kMinPeriods = 2;
+
+// Frames per block of the envelope the crossing search runs on (the smallest and largest value
+// of each block): blocks that cannot hold the next crossing are skipped whole.
+constexpr int kBlockFrames = 32;
+
+// Measures both channels of `frames` interleaved frames (channel 1 first) in one linear pass,
+// then looks for the crossings on the envelope that pass leaves. Keeps its envelope from one
+// record to the next, so a measurement allocates nothing once the records stop growing.
+class Measurer {
+  public:
+    void measure(const int16_t* interleaved, int32_t frames, ChannelMeasurement out[2]);
+
+  private:
+    std::vector<int16_t> envelope_;  // per block: min 1, max 1, min 2, max 2
+};
+
+// One channel of `frames` values read at values[i * stride]: the same measurement, without the
+// vector loop (for any stride).
+ChannelMeasurement MeasureChannel(const int16_t* values, std::ptrdiff_t stride, int32_t frames);
+
+// Whether any of `frames` interleaved frames has channel 1 (out[0]) or channel 2 (out[1]) at
+// -32768 or 32767, the ends of the input range.
+void OverRange(const int16_t* interleaved, int32_t frames, bool out[2]);
+
+// The largest peak of an amplitude spectrum of `count` bins read at bins[k * stride], bin k at
+// k / (2 (count - 1)) of the sample frequency, as the chart's spectrum component delivers it
+// (1024 inputs, Hann window, bins in amplitude). Frequency 0 and its window's main lobe (bins
+// 0 and 1) are left out. The peak lies between bins: its position follows from the ratio of
+// the peak bin to its larger neighbour, as the Hann window's main lobe shapes it, and its
+// amplitude is the peak bin's corrected by the window's response at that offset.
+struct SpectrumPeak {
+    bool found = false;      // false: no bin above `floor`
+    double bin = 0.0;        // fractional bin
+    double amplitude = 0.0;  // raw units
+};
+SpectrumPeak FindSpectrumPeak(const int16_t* bins, std::ptrdiff_t stride, int count,
+                              int floor = 16);
+
+}  // namespace rv8::measure

@@ -1,0 +1,333 @@
+#include "display/Measurements.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <numbers>
+#include <string>
+#include <vector>
+
+#include "display/MeasureBlocks.h"
+#include "display/Spektra.h"
+
+namespace rv8::measure {
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kPi = std::numbers::pi;
+
+enum class Shape { Sine, Square, Triangle, Dc, Noise };
+
+// One channel of a generated signal: `period` frames per period, amplitude and offset in raw
+// units, optional Gaussian-like noise (sum of uniforms) of `noise` units rms; clipped to the
+// 16-bit range as the converter clips.
+std::vector<int16_t> Generate(Shape shape, int frames, double period, double amplitude,
+                              double offset = 0.0, double noise = 0.0, uint64_t seed = 1) {
+    std::vector<int16_t> v(static_cast<std::size_t>(frames));
+    uint64_t s = seed * 0x9E3779B97F4A7C15ull + 1;
+    auto uniform = [&] {
+        s ^= s << 13;
+        s ^= s >> 7;
+        s ^= s << 17;
+        return static_cast<double>(s >> 11) * 0x1p-53 - 0.5;  // -0.5 .. 0.5, variance 1/12
+    };
+    for (int i = 0; i < frames; ++i) {
+        const double p = std::fmod(i / period, 1.0);
+        double x = 0.0;
+        switch (shape) {
+            case Shape::Sine:
+                x = std::sin(2 * kPi * p);
+                break;
+            case Shape::Square:
+                x = p < 0.5 ? 1.0 : -1.0;
+                break;
+            case Shape::Triangle:
+                x = p < 0.25 ? 4 * p : p < 0.75 ? 2 - 4 * p : 4 * p - 4;
+                break;
+            case Shape::Dc:
+                x = 0.0;
+                break;
+            case Shape::Noise:
+                x = 2.0 * uniform();  // uniform over the whole amplitude
+                break;
+        }
+        double y = offset + amplitude * x;
+        if (noise > 0)
+            y += noise * (uniform() + uniform() + uniform() + uniform()) * std::sqrt(3.0);
+        v[i] = static_cast<int16_t>(std::clamp(std::lround(y), -32768L, 32767L));
+    }
+    return v;
+}
+
+struct Case {
+    const char* name;
+    Shape shape;
+    int frames;
+    double period;  // frames per period of the signal
+    double amplitude, offset, noise;
+    // Expected: the period (NaN: none), extremes, mean and rms in raw units.
+    double expectPeriod;
+    double min, max, mean, rms;
+    bool overRange;
+};
+
+// 1 % of full scale, the tolerance of every amplitude.
+constexpr double kAmplitudeTolerance = 327.68;
+
+const Case kCases[] = {
+    {"Sine", Shape::Sine, 4096, 100, 12288, 0, 0, 100, -12288, 12288, 0, 12288 / std::sqrt(2.0),
+     false},
+    {"SineBetweenSamples", Shape::Sine, 130000, 97.3, 20000, 0, 0, 97.3, -20000, 20000, 0,
+     20000 / std::sqrt(2.0), false},
+    {"NoisySine", Shape::Sine, 4096, 100, 12288, 0, 80, 100, -12288, 12288, 0,
+     std::sqrt(12288.0 * 12288 / 2 + 80 * 80), false},
+    {"SquareWithOffset", Shape::Square, 130000, 400, 12288, 4096, 0, 400, 4096 - 12288,
+     4096 + 12288, 4096, std::sqrt(12288.0 * 12288 + 4096.0 * 4096), false},
+    {"Triangle", Shape::Triangle, 20000, 250, 30000, 0, 0, 250, -30000, 30000, 0,
+     30000 / std::sqrt(3.0), false},
+    {"FastSine", Shape::Sine, 10000, 7.7, 16000, 0, 0, 7.7, -16000, 16000, 0,
+     16000 / std::sqrt(2.0), false},
+    {"Dc", Shape::Dc, 4096, 100, 0, 1000, 0, kNaN, 1000, 1000, 1000, 1000, false},
+    {"NegativeDcAtTheBottom", Shape::Dc, 777, 100, 0, -32768, 0, kNaN, -32768, -32768, -32768,
+     32768, true},
+    {"Noise", Shape::Noise, 65536, 100, 32000, 0, 0, kNaN, -32000, 32000, 0, 32000 / std::sqrt(3.0),
+     false},
+    {"ClippedSine", Shape::Sine, 8192, 100, 40000, 0, 0, 100, -32768, 32767, 0, 25838, true},
+    {"TooFewPeriods", Shape::Sine, 1500, 1000, 12288, 0, 0, kNaN, -12288, 12288, 2608, 8689, false},
+    {"TwoPeriodsAreEnough", Shape::Sine, 320, 100, 12288, 0, 0, 100, -12288, 12288, 0, 8900, false},
+    {"OneFrame", Shape::Dc, 1, 100, 0, 5, 0, kNaN, 5, 5, 5, 5, false},
+    {"ShortTail", Shape::Square, 33, 8, 1000, 0, 0, 8, -1000, 1000, 30, 1000, false},
+};
+
+class MeasureTable : public ::testing::TestWithParam<Case> {};
+
+void Check(const Case& c, const ChannelMeasurement& m, bool checkMeanRms) {
+    EXPECT_EQ(m.frames, c.frames);
+    EXPECT_NEAR(m.min, c.min, kAmplitudeTolerance);
+    EXPECT_NEAR(m.max, c.max, kAmplitudeTolerance);
+    EXPECT_EQ(m.overRange, c.overRange);
+    if (checkMeanRms) {
+        EXPECT_NEAR(m.mean, c.mean, kAmplitudeTolerance);
+        EXPECT_NEAR(m.rms, c.rms, kAmplitudeTolerance);
+    }
+    if (std::isnan(c.expectPeriod)) {
+        EXPECT_FALSE(m.hasPeriod()) << m.period;
+    } else {
+        ASSERT_TRUE(m.hasPeriod());
+        EXPECT_NEAR(m.period, c.expectPeriod, c.expectPeriod * 0.001);  // 0.1 %
+    }
+}
+
+TEST_P(MeasureTable, OneChannelAtAnyStride) {
+    const Case& c = GetParam();
+    const std::vector<int16_t> v =
+        Generate(c.shape, c.frames, c.period, c.amplitude, c.offset, c.noise);
+    // Two periods and the short tail end part-way through a period: no plain mean and rms.
+    const bool whole =
+        std::string(c.name) != "TwoPeriodsAreEnough" && std::string(c.name) != "ShortTail";
+    Check(c, MeasureChannel(v.data(), 1, c.frames), whole);
+    std::vector<int16_t> spaced(3 * v.size(), 12345);
+    for (std::size_t i = 0; i < v.size(); ++i)
+        spaced[3 * i + 2] = v[i];
+    Check(c, MeasureChannel(spaced.data() + 2, 3, c.frames), whole);
+}
+
+TEST_P(MeasureTable, BothChannelsOfABlockAgreeWithOneAtATime) {
+    const Case& c = GetParam();
+    const std::vector<int16_t> a =
+        Generate(c.shape, c.frames, c.period, c.amplitude, c.offset, c.noise, 1);
+    // Channel 2 another signal, so that a mix-up of the lanes shows.
+    const std::vector<int16_t> b = Generate(Shape::Triangle, c.frames, 333, 7000, -2000, 0, 2);
+    std::vector<int16_t> block(2 * a.size());
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        block[2 * i] = a[i];
+        block[2 * i + 1] = b[i];
+    }
+    Measurer measurer;
+    ChannelMeasurement m[2];
+    for (int round = 0; round < 2; ++round) {  // the kept envelope gives the same result
+        measurer.measure(block.data(), c.frames, m);
+        for (int ch = 0; ch < 2; ++ch) {
+            const ChannelMeasurement one = MeasureChannel(block.data() + ch, 2, c.frames);
+            SCOPED_TRACE("channel " + std::to_string(ch + 1));
+            EXPECT_EQ(m[ch].min, one.min);
+            EXPECT_EQ(m[ch].max, one.max);
+            EXPECT_DOUBLE_EQ(m[ch].mean, one.mean);
+            EXPECT_DOUBLE_EQ(m[ch].rms, one.rms);
+            EXPECT_EQ(m[ch].overRange, one.overRange);
+            EXPECT_EQ(m[ch].periods, one.periods);
+            EXPECT_EQ(m[ch].hasPeriod(), one.hasPeriod());
+            if (one.hasPeriod()) {
+                EXPECT_DOUBLE_EQ(m[ch].period, one.period);
+            }
+        }
+    }
+}
+
+// Every vector kernel the processor runs gives what the plain loop gives, sums, squares,
+// extremes and envelope alike.
+void ExpectKernelsAgree(const std::vector<int16_t>& block, const std::string& what) {
+    const int32_t blocks = static_cast<int32_t>(block.size() / 2 / kBlockFrames);
+    std::vector<int16_t> plainEnv(4 * static_cast<std::size_t>(blocks) + 4, 7);
+    BlockTotals plain;
+    SumBlocks(BlockKernel::Plain, block.data(), blocks, plainEnv.data(), plain);
+    for (BlockKernel k : {BlockKernel::Sse2, BlockKernel::Avx2}) {
+        if (!Runs(k)) continue;
+        SCOPED_TRACE(what + (k == BlockKernel::Sse2 ? " SSE2" : " AVX2"));
+        std::vector<int16_t> env(plainEnv.size(), 7);
+        BlockTotals t;
+        SumBlocks(k, block.data(), blocks, env.data(), t);
+        for (int c = 0; c < 2; ++c) {
+            EXPECT_EQ(t.sum[c], plain.sum[c]);
+            EXPECT_EQ(t.squares[c], plain.squares[c]);
+            EXPECT_EQ(t.min[c], plain.min[c]);
+            EXPECT_EQ(t.max[c], plain.max[c]);
+        }
+        EXPECT_EQ(env, plainEnv);  // the guard values after the last block stay too
+    }
+}
+
+TEST_P(MeasureTable, EveryBlockKernelAgreesWithThePlainLoop) {
+    const Case& c = GetParam();
+    const std::vector<int16_t> a =
+        Generate(c.shape, c.frames, c.period, c.amplitude, c.offset, c.noise, 1);
+    const std::vector<int16_t> b = Generate(Shape::Square, c.frames, 64, 32767, 0, 3000, 2);
+    std::vector<int16_t> block(2 * a.size());
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        block[2 * i] = a[i];
+        block[2 * i + 1] = b[i];
+    }
+    ExpectKernelsAgree(block, c.name);
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, MeasureTable, ::testing::ValuesIn(kCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Measurements, ExtremeValuesDoNotOverflowTheSums) {
+    // Every sample at -32768: the largest squares, over the largest record.
+    const int frames = 131093;
+    std::vector<int16_t> block(2 * frames, -32768);
+    for (int i = 0; i < frames; ++i)
+        block[2 * i + 1] = 32767;
+    Measurer measurer;
+    ChannelMeasurement m[2];
+    measurer.measure(block.data(), frames, m);
+    EXPECT_DOUBLE_EQ(m[0].mean, -32768.0);
+    EXPECT_DOUBLE_EQ(m[0].rms, 32768.0);
+    EXPECT_DOUBLE_EQ(m[1].mean, 32767.0);
+    EXPECT_DOUBLE_EQ(m[1].rms, 32767.0);
+    EXPECT_TRUE(m[0].overRange && m[1].overRange);
+}
+
+TEST(Measurements, BlockKernelsKeepTheirSumsExactOverLongRuns) {
+    // 10000 blocks at the ends of the range: more than the 32-bit lanes would hold unflushed.
+    struct Case {
+        const char* name;
+        int16_t ch1, ch2;
+    };
+    for (const Case& c : std::vector<Case>{
+             {"Bottom", -32768, -32768}, {"Top", 32767, 32767}, {"Apart", -32768, 32767}}) {
+        std::vector<int16_t> block(2 * 10000 * static_cast<std::size_t>(kBlockFrames));
+        for (std::size_t i = 0; i < block.size(); i += 2) {
+            block[i] = c.ch1;
+            block[i + 1] = c.ch2;
+        }
+        ExpectKernelsAgree(block, c.name);
+        BlockTotals t;
+        std::vector<int16_t> env(4 * 10000);
+        SumBlocks(BestBlockKernel(), block.data(), 10000, env.data(), t);
+        EXPECT_EQ(t.sum[0], int64_t{c.ch1} * 320000) << c.name;
+        EXPECT_EQ(t.squares[1], uint64_t(int64_t{c.ch2} * c.ch2) * 320000) << c.name;
+    }
+}
+
+TEST(Measurements, NothingToMeasure) {
+    Measurer measurer;
+    ChannelMeasurement m[2];
+    measurer.measure(nullptr, 100, m);
+    EXPECT_EQ(m[0].frames, 0);
+    const int16_t one[2] = {1, 2};
+    measurer.measure(one, 0, m);
+    EXPECT_EQ(m[1].frames, 0);
+    EXPECT_EQ(MeasureChannel(one, 1, -3).frames, 0);
+}
+
+TEST(Measurements, OverRangeLooksAtEachChannel) {
+    struct Case {
+        int frames, at, channel;
+        int16_t value;
+        bool ch1, ch2;
+    };
+    for (const Case& c : std::vector<Case>{{512, 300, 0, 32767, true, false},
+                                           {512, 511, 1, -32768, false, true},
+                                           {3, 2, 1, 32767, false, true},  // no vector loop
+                                           {513, 512, 0, -32768, true, false},
+                                           {512, 10, 0, 32766, false, false},
+                                           {0, 0, 0, 0, false, false}}) {
+        std::vector<int16_t> v(2 * std::max(c.frames, 1), 0);
+        v[2 * c.at + c.channel] = c.value;
+        bool out[2];
+        OverRange(v.data(), c.frames, out);
+        EXPECT_EQ(out[0], c.ch1) << c.frames << " " << c.at;
+        EXPECT_EQ(out[1], c.ch2) << c.frames << " " << c.at;
+    }
+}
+
+// The spectrum component's bins of a sine `bins` bins from 0 (its frequency over the sample
+// frequency, times 1024) of amplitude `amplitude`, as the display pass stores them.
+std::vector<int16_t> SpectrumOf(double bins, double amplitude, double dc = 0.0) {
+    Spektra s;
+    for (int i = 0; i < Spektra::kInputs; ++i) {
+        const double x = dc + amplitude * std::sin(2 * kPi * bins * i / Spektra::kInputs + 0.3);
+        const int16_t v = static_cast<int16_t>(std::clamp(std::lround(x), -32768L, 32767L));
+        s.SetInput(static_cast<int16_t>(i), v);
+    }
+    s.Transform(Spektra::kInputs);
+    std::vector<int16_t> out(Spektra::kBins);
+    for (int k = 0; k < Spektra::kBins; ++k)
+        out[k] = static_cast<int16_t>(std::lround(s.BinValue(static_cast<int16_t>(k))));
+    return out;
+}
+
+TEST(Measurements, SpectrumPeakLiesBetweenBins) {
+    struct Case {
+        double bins, amplitude, dc;
+    };
+    // 1 kHz at 500 kHz is 2.048 bins; the others cover the offsets from one bin to the next.
+    for (const Case& c : std::vector<Case>{{2.048, 12288, 0},
+                                           {10.5, 20000, 0},
+                                           {100.25, 8000, 0},
+                                           {300.9, 30000, 0},
+                                           {51.0, 1000, 0},
+                                           {20.3, 12288, 6000}}) {
+        SCOPED_TRACE(c.bins);
+        const std::vector<int16_t> bins = SpectrumOf(c.bins, c.amplitude, c.dc);
+        const SpectrumPeak p = FindSpectrumPeak(bins.data(), 1, Spektra::kBins);
+        ASSERT_TRUE(p.found);
+        EXPECT_NEAR(p.bin, c.bins, c.bins * 0.02);
+        EXPECT_NEAR(p.amplitude, c.amplitude, kAmplitudeTolerance);
+    }
+    // Interleaved with another channel, as the chart keeps them.
+    const std::vector<int16_t> a = SpectrumOf(40.4, 10000), b = SpectrumOf(7.7, 5000);
+    std::vector<int16_t> both;
+    for (int k = 0; k < Spektra::kBins; ++k) {
+        both.push_back(a[k]);
+        both.push_back(b[k]);
+    }
+    EXPECT_NEAR(FindSpectrumPeak(both.data(), 2, Spektra::kBins).bin, 40.4, 0.1);
+    EXPECT_NEAR(FindSpectrumPeak(both.data() + 1, 2, Spektra::kBins).bin, 7.7, 0.1);
+}
+
+TEST(Measurements, NoSpectrumPeakInSilenceOrAtZeroFrequency) {
+    const std::vector<int16_t> silence(Spektra::kBins, 0);
+    EXPECT_FALSE(FindSpectrumPeak(silence.data(), 1, Spektra::kBins).found);
+    const std::vector<int16_t> dc = SpectrumOf(0.0, 0.0, 20000);  // bins 0 and 1 only
+    EXPECT_FALSE(FindSpectrumPeak(dc.data(), 1, Spektra::kBins).found);
+    EXPECT_FALSE(FindSpectrumPeak(dc.data(), 1, 2).found);
+    EXPECT_FALSE(FindSpectrumPeak(nullptr, 1, Spektra::kBins).found);
+}
+
+}  // namespace
+}  // namespace rv8::measure
