@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QStyleOptionButton>
@@ -93,9 +94,10 @@ QComboBox* MakeList(QWidget* parent, const char* name, const QStringList& items,
     return c;
 }
 
-QScrollBar* MakeBar(QWidget* parent, const char* name, int left, int top, int width, int height,
-                    int min, int max, int value) {
-    auto* s = Make<QScrollBar>(parent, name, left, top, width, height);
+template <typename Bar = QScrollBar>
+Bar* MakeBar(QWidget* parent, const char* name, int left, int top, int width, int height, int min,
+             int max, int value) {
+    auto* s = Make<Bar>(parent, name, left, top, width, height);
     s->setOrientation(Qt::Horizontal);
     s->setRange(min, max);
     s->setSingleStep(1);
@@ -103,6 +105,62 @@ QScrollBar* MakeBar(QWidget* parent, const char* name, int left, int top, int wi
     s->setValue(value);
     return s;
 }
+
+// A horizontal bar whose value runs from its maximum at the left end to its minimum at the right:
+// shown and driven inverted. Qt inverts the keys and the wheel for such a bar, but its arrows and
+// its track still step the value as on an upright bar, which moves the thumb away from the place
+// clicked. Steps that a mouse press started are mirrored here, so the left arrow and a click left
+// of the thumb move it left, towards the maximum, and the right ones towards the minimum.
+class MaxAtLeftScrollBar : public QScrollBar {
+  public:
+    explicit MaxAtLeftScrollBar(QWidget* parent) : QScrollBar(parent) {
+        setInvertedAppearance(true);
+        setInvertedControls(true);
+        // Runs after Qt has moved the slider position for an action and before the value follows
+        // it: the place to turn the step round (QAbstractSlider::actionTriggered).
+        connect(this, &QAbstractSlider::actionTriggered, this,
+                [this](int action) { MirrorMouseStep(action); });
+    }
+
+  protected:
+    void mousePressEvent(QMouseEvent* e) override {
+        mouseStepping_ = true;
+        QScrollBar::mousePressEvent(e);
+    }
+    void mouseReleaseEvent(QMouseEvent* e) override {
+        QScrollBar::mouseReleaseEvent(e);
+        mouseStepping_ = false;
+    }
+
+  private:
+    void MirrorMouseStep(int action) {
+        if (!mouseStepping_) return;  // keys and the wheel are already right
+        switch (action) {
+            case SliderSingleStepAdd:
+                setSliderPosition(value() - singleStep());
+                break;
+            case SliderSingleStepSub:
+                setSliderPosition(value() + singleStep());
+                break;
+            case SliderPageStepAdd:
+                setSliderPosition(value() - pageStep());
+                break;
+            case SliderPageStepSub:
+                setSliderPosition(value() + pageStep());
+                break;
+            case SliderToMinimum:
+                setSliderPosition(maximum());
+                break;
+            case SliderToMaximum:
+                setSliderPosition(minimum());
+                break;
+            default:
+                break;  // a drag places the thumb where the pointer is, already right
+        }
+    }
+
+    bool mouseStepping_ = false;
+};
 
 QGroupBox* MakeFrame(QWidget* parent, const char* name, const QString& caption, int left, int top,
                      int width, int height) {
@@ -261,9 +319,7 @@ void Form1Controls::setupControls(QWidget* form) {
     Check2 = Make<QCheckBox>(w, "Check2", 7800, 7560, 1335, 195);
     Check2->setText(QStringLiteral("Persistence"));
     // Runs from 32 at the left end to 0 at the right: a 0..32 bar shown and driven inverted.
-    HScroll1 = MakeBar(w, "HScroll1", 7800, 7800, 1455, 135, 0, 32, 30);
-    HScroll1->setInvertedAppearance(true);
-    HScroll1->setInvertedControls(true);
+    HScroll1 = MakeBar<MaxAtLeftScrollBar>(w, "HScroll1", 7800, 7800, 1455, 135, 0, 32, 30);
     HScroll1->setTracking(false);  // valueChanged when the value settles, sliderMoved while dragged
 
     // "Hardware": invisible, and outside the client area.

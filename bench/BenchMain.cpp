@@ -48,6 +48,8 @@ const std::vector<Pairing> kPairings = {
      "polyline/sine/16384", kNone, kNone},
     {"chart PlotBuffer + paint, noise, 16384 frames", "chart/noise/16384", "QPainter polyline",
      "polyline/noise/16384", 0.1, 2e-3},
+    {"chart raster: 2 channels' spans over the graticule, 512 x 401", "chart/raster/fill/512x401",
+     "copy of the graticule", "chart/raster/copy/512x401", kNone, kNone},
     {"spectrum pass, 2 x 1024 inputs, 2 x 513 bins", "spectrum/pass", "kiss_fftr x2, 1024 floats",
      "kiss_fftr/2x1024", kNone, 50e-6},
     {"record write, 130000 frames, at 50/s (syncs included)", "record/write_block/130000",

@@ -15,6 +15,7 @@
 #include "bench/Benchmarks.h"
 #include "display/Kurvo.h"
 #include "display/KurvoMath.h"
+#include "display/KurvoRaster.h"
 
 namespace rv8::bench {
 
@@ -65,6 +66,48 @@ void BM_Polyline(benchmark::State& state, Signal signal, int frames) {
     }
 }
 
+// The raster step alone: two channels' spans (a sine over 16384 frames reduced to 512 columns)
+// filled over a graticule into a 512 x 401 picture, as composing the traces does.
+void BM_RasterFill(benchmark::State& state) {
+    const int frames = 16384;
+    const std::vector<int16_t> data = MakeFrames(Signal::Sine, frames);
+    std::vector<uint32_t> grid(kWidth * kHeight), frame(kWidth * kHeight);
+    const kurvo::Surface gridSurface{grid.data(), kWidth, kHeight, kWidth * 4};
+    const kurvo::Surface frameSurface{frame.data(), kWidth, kHeight, kWidth * 4};
+    kurvo::DrawGraticule(gridSurface, 10, 8, 0xFF000000u, 0xFF383838u, 0xFF6A6A6Au);
+    std::vector<kurvo::MinMax> minMax(kWidth);
+    std::vector<kurvo::RowSpan> spans(kWidth);
+    std::vector<int> top[2], bottom[2];
+    kurvo::SpanRef refs[2];
+    for (int c = 0; c < 2; ++c) {
+        kurvo::ReduceMinMaxInto(data.data() + c, 2, frames, kWidth, minMax.data());
+        kurvo::ColumnSpansInto(minMax.data(), kWidth, -32768, 32767, kHeight, spans.data());
+        for (const kurvo::RowSpan& r : spans) {
+            top[c].push_back(r.top);
+            bottom[c].push_back(r.bottom);
+        }
+        refs[c] =
+            kurvo::SpanRef{top[c].data(), bottom[c].data(), c == 0 ? 0xFF0080FFu : 0xFFFF0000u};
+    }
+    for (auto _ : state) {
+        kurvo::FillSpans(frameSurface, gridSurface, refs, 2, true);
+        benchmark::DoNotOptimize(frame.data());
+        benchmark::ClobberMemory();
+    }
+}
+
+// Its baseline: copying the graticule into the picture, what the step costs without traces.
+void BM_RasterCopy(benchmark::State& state) {
+    std::vector<uint32_t> grid(kWidth * kHeight, 0xFF383838u), frame(kWidth * kHeight);
+    const kurvo::Surface gridSurface{grid.data(), kWidth, kHeight, kWidth * 4};
+    const kurvo::Surface frameSurface{frame.data(), kWidth, kHeight, kWidth * 4};
+    for (auto _ : state) {
+        kurvo::CopySurface(frameSurface, gridSurface);
+        benchmark::DoNotOptimize(frame.data());
+        benchmark::ClobberMemory();
+    }
+}
+
 }  // namespace
 
 void RegisterChartBenchmarks() {
@@ -76,6 +119,8 @@ void RegisterChartBenchmarks() {
             benchmark::RegisterBenchmark(("polyline/" + tail).c_str(), BM_Polyline, s, frames);
         }
     }
+    benchmark::RegisterBenchmark("chart/raster/fill/512x401", BM_RasterFill);
+    benchmark::RegisterBenchmark("chart/raster/copy/512x401", BM_RasterCopy);
 }
 
 }  // namespace rv8::bench

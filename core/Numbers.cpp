@@ -185,14 +185,19 @@ QString FormatZeroPattern(double v) {
 }
 
 QString FormatVolts(double v, const QLocale& locale) {
-    QLocale plain = locale;
-    plain.setNumberOptions(QLocale::OmitGroupSeparator);
-    if (!std::isfinite(v)) return plain.toString(v) + QStringLiteral(" V");
+    // Only the decimal separator comes from the locale: digits and the minus sign stay ASCII, as
+    // everywhere else in the window (a locale's own digits, minus sign or direction marks would
+    // make the labels unlike every box beside them).
+    if (!std::isfinite(v)) return QLocale::c().toString(v) + QStringLiteral(" V");
     // Halves away from zero at two decimals, then drop a sign that only rounding left.
     double r = std::round(v * 100.0) / 100.0;
     if (!std::isfinite(r)) r = v;
     if (r == 0) r = 0.0;
-    return plain.toString(r, 'f', 2) + QStringLiteral(" V");
+    char buf[400];  // the largest double has 309 digits before the point
+    const auto res = std::to_chars(buf, buf + sizeof buf, r, std::chars_format::fixed, 2);
+    QString text = QString::fromLatin1(buf, static_cast<int>(res.ptr - buf));
+    text.replace(QLatin1Char('.'), locale.decimalPoint());
+    return text + QStringLiteral(" V");
 }
 
 }  // namespace rv8

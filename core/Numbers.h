@@ -36,8 +36,8 @@ QString FormatPlain(double v);
 // The display pattern "0": a whole number, halves rounded away from zero, no grouping.
 QString FormatZeroPattern(double v);
 
-// The display pattern "0.00 V": two decimals (halves away from zero) with the locale's decimal
-// separator, no grouping, then a blank and V.
+// The display pattern "0.00 V": two decimals (halves away from zero), no grouping, then a blank
+// and V. Only the decimal separator is the locale's: digits and the minus sign are ASCII.
 QString FormatVolts(double v, const QLocale& locale = QLocale());
 
 }  // namespace rv8

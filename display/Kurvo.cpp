@@ -9,11 +9,8 @@
 #include <algorithm>
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include "display/KurvoMath.h"
+#include "display/KurvoRaster.h"
 
 namespace rv8 {
 
@@ -32,71 +29,14 @@ QColor ToDrawColor(const QColor& given) {
     return QColor::fromRgb(0xFF000000u | visible);
 }
 
-void Put(QImage& img, int x, int y, QRgb c) {
-    if (x >= 0 && y >= 0 && x < img.width() && y < img.height()) {
-        reinterpret_cast<QRgb*>(img.scanLine(y))[x] = c;
-    }
+// The pixels of a 32-bit image as the raster loops see them.
+kurvo::Surface SurfaceOf(QImage& img) {
+    return kurvo::Surface{reinterpret_cast<uint32_t*>(img.bits()), img.width(), img.height(),
+                          img.bytesPerLine()};
 }
-
-// The brighter of each colour component; both are opaque, so is the result.
-inline QRgb Brighter(QRgb a, QRgb b) {
-    return 0xFF000000u | (std::max(a & 0xFF0000u, b & 0xFF0000u)) |
-           (std::max(a & 0xFF00u, b & 0xFF00u)) | (std::max(a & 0xFFu, b & 0xFFu));
-}
-
-// dst[x] = Brighter(a[x], b[x]) for a row of w pixels.
-void BrighterRow(QRgb* dst, const QRgb* a, const QRgb* b, int w) {
-    int x = 0;
-#if defined(__SSE2__)
-    for (; x + 4 <= w; x += 4) {
-        const __m128i va = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + x));
-        const __m128i vb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + x));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + x), _mm_max_epu8(va, vb));
-    }
-#endif
-    for (; x < w; ++x)
-        dst[x] = Brighter(a[x], b[x]);
-}
-
-// A channel's spans as one row-major fill sees them.
-struct SpanRef {
-    const int* top;
-    const int* bottom;
-    QRgb color;
-};
-
-// Row y of a picture w pixels wide: src[x] where no span covers (x, y); where spans cover it,
-// the colour of the last of them, or with `overGrid` the brighter of that colour and src[x].
-// Row by row rather than column by column, so that every write is sequential.
-void FillRow(QRgb* dst, const QRgb* src, int y, int w, const SpanRef* spans, int count,
-             bool overGrid) {
-    int x = 0;
-#if defined(__SSE2__)
-    const __m128i row = _mm_set1_epi32(y);
-    for (; x + 4 <= w; x += 4) {
-        const __m128i under = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + x));
-        __m128i out = under;
-        for (int i = 0; i < count; ++i) {
-            const __m128i top = _mm_loadu_si128(reinterpret_cast<const __m128i*>(spans[i].top + x));
-            const __m128i bottom =
-                _mm_loadu_si128(reinterpret_cast<const __m128i*>(spans[i].bottom + x));
-            const __m128i outside =
-                _mm_or_si128(_mm_cmpgt_epi32(top, row), _mm_cmpgt_epi32(row, bottom));
-            __m128i colour = _mm_set1_epi32(static_cast<int>(spans[i].color));
-            if (overGrid) colour = _mm_max_epu8(colour, under);
-            out = _mm_or_si128(_mm_and_si128(outside, out), _mm_andnot_si128(outside, colour));
-        }
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + x), out);
-    }
-#endif
-    for (; x < w; ++x) {
-        QRgb out = src[x];
-        for (int i = 0; i < count; ++i) {
-            if (spans[i].top[x] <= y && y <= spans[i].bottom[x])
-                out = overGrid ? Brighter(spans[i].color, src[x]) : spans[i].color;
-        }
-        dst[x] = out;
-    }
+kurvo::ConstSurface ConstSurfaceOf(const QImage& img) {
+    return kurvo::ConstSurface{reinterpret_cast<const uint32_t*>(img.constBits()), img.width(),
+                               img.height(), img.bytesPerLine()};
 }
 
 }  // namespace
@@ -214,59 +154,13 @@ void Kurvo::invalidate() {
 }
 
 void Kurvo::buildGrid() {
-    const int w = std::max(1, width());
-    const int h = std::max(1, height());
-    grid_ = QImage(w, h, QImage::Format_RGB32);
-    grid_.fill(kBackground);
-    // Dotted division lines, every other pixel.
-    for (int i = 0; i <= kDivX; ++i) {
-        const int x = i * (w - 1) / kDivX;
-        for (int y = 0; y < h; y += 2)
-            Put(grid_, x, y, kGridDim);
-    }
-    for (int j = 0; j <= kDivY; ++j) {
-        const int y = j * (h - 1) / kDivY;
-        for (int x = 0; x < w; x += 2)
-            Put(grid_, x, y, kGridDim);
-    }
-    // Solid, brighter centre cross with a tick every fifth of a division.
-    const int cx = (kDivX / 2) * (w - 1) / kDivX;
-    const int cy = (kDivY / 2) * (h - 1) / kDivY;
-    for (int y = 0; y < h; ++y)
-        Put(grid_, cx, y, kGridCentre);
-    for (int x = 0; x < w; ++x)
-        Put(grid_, x, cy, kGridCentre);
-    for (int t = 0; t <= kDivX * 5; ++t) {
-        const int x = t * (w - 1) / (kDivX * 5);
-        for (int d = -2; d <= 2; ++d)
-            Put(grid_, x, cy + d, kGridCentre);
-    }
-    for (int t = 0; t <= kDivY * 5; ++t) {
-        const int y = t * (h - 1) / (kDivY * 5);
-        for (int d = -2; d <= 2; ++d)
-            Put(grid_, cx + d, y, kGridCentre);
-    }
+    const QSize sz = surfaceSize();
+    grid_ = QImage(sz, QImage::Format_RGB32);
+    kurvo::DrawGraticule(SurfaceOf(grid_), kDivX, kDivY, kBackground, kGridDim, kGridCentre);
 }
 
 void Kurvo::fadeTraces() {
-    const int factor = kurvo::FadeFactor(persistDepth_);
-    if (factor == 0) {
-        persistence_.fill(kBackground);
-        return;
-    }
-    uchar* bits = persistence_.bits();
-    const qsizetype stride = persistence_.bytesPerLine();
-    for (int y = 0; y < persistence_.height(); ++y) {
-        QRgb* line = reinterpret_cast<QRgb*>(bits + y * stride);
-        for (int x = 0; x < persistence_.width(); ++x) {
-            const QRgb p = line[x];
-            if ((p & 0xFFFFFFu) == 0) continue;
-            const uint32_t r = (qRed(p) * factor) >> 16;
-            const uint32_t g = (qGreen(p) * factor) >> 16;
-            const uint32_t b = (qBlue(p) * factor) >> 16;
-            line[x] = 0xFF000000u | (r << 16) | (g << 8) | b;
-        }
-    }
+    kurvo::Fade(SurfaceOf(persistence_), kurvo::FadeFactor(persistDepth_));
 }
 
 void Kurvo::drawTraces(bool newPlot) {
@@ -312,19 +206,11 @@ void Kurvo::drawLastPlot(QImage& layer) {
     const int points = lastPlotPoints();
     if (lastKind_ == PlotKind::None || points <= 0) return;
     if (computeSpans(layer.width(), layer.height())) {
-        SpanRef refs[2];
-        int count = 0;
-        for (int c = 0; c < 2; ++c) {
-            if (channelShown(c))
-                refs[count++] =
-                    SpanRef{spans_[c].top.data(), spans_[c].bottom.data(), spans_[c].color};
-        }
-        uchar* bits = layer.bits();
-        const qsizetype stride = layer.bytesPerLine();
-        for (int y = 0; y < layer.height(); ++y) {
-            QRgb* row = reinterpret_cast<QRgb*>(bits + y * stride);
-            FillRow(row, row, y, layer.width(), refs, count, false);
-        }
+        kurvo::SpanRef refs[2];
+        const int count = spanRefs(refs);
+        const kurvo::Surface surface = SurfaceOf(layer);
+        for (int y = 0; y < surface.height; ++y)
+            kurvo::FillRow(surface.row(y), surface.row(y), y, surface.width, refs, count, false);
         return;
     }
     for (int c = 0; c < 2; ++c) {
@@ -354,6 +240,16 @@ void Kurvo::drawPolyline(QImage& layer, int channel, const int16_t* values, int 
     p.drawPolyline(line.data(), points);
 }
 
+int Kurvo::spanRefs(kurvo::SpanRef* refs) const {
+    int count = 0;
+    for (int c = 0; c < 2; ++c) {
+        if (channelShown(c))
+            refs[count++] =
+                kurvo::SpanRef{spans_[c].top.data(), spans_[c].bottom.data(), spans_[c].color};
+    }
+    return count;
+}
+
 void Kurvo::buildCaption() {
     const int w = frame_.width() - 8;
     if (w < 1) {
@@ -375,91 +271,66 @@ void Kurvo::buildCaption() {
 void Kurvo::compose() {
     const QSize sz = surfaceSize();
     if (!frameStale_ && frame_.size() == sz) return;
-    if (grid_.size() != sz) buildGrid();
+    composeGrid(sz);
     if (frame_.size() != sz) {
         frame_ = QImage(sz, QImage::Format_RGB32);
         captionScale_ = 0;
     }
-    const int w = sz.width();
-    const int h = sz.height();
-    uchar* bits = frame_.bits();  // a copy first if a picture() taken earlier still shares it
-    const qsizetype stride = frame_.bytesPerLine();
-    const uchar* gridBits = grid_.constBits();
-    const qsizetype gridStride = grid_.bytesPerLine();
-    auto frameRow = [&](int y) { return reinterpret_cast<QRgb*>(bits + y * stride); };
-    auto gridRow = [&](int y) { return reinterpret_cast<const QRgb*>(gridBits + y * gridStride); };
+    composeTraces();
+    composeCaptions();
+    frameStale_ = false;
+}
+
+void Kurvo::composeGrid(const QSize& sz) {
+    if (grid_.size() != sz) buildGrid();
+}
+
+void Kurvo::composeTraces() {
+    const QSize sz = frame_.size();
+    // A copy first if a picture() taken earlier still shares frame_.
+    const kurvo::Surface frame = SurfaceOf(frame_);
+    const kurvo::ConstSurface grid = ConstSurfaceOf(grid_);
 
     // Traces over the graticule; where both are lit the brighter component wins, so faded
     // traces do not cut gaps into the grid.
     const bool persistent = persistMode_ != 0;
     if (persistent && persistence_.size() != sz) drawTraces(false);
-    if (!persistent && computeSpans(w, h)) {
+    if (!persistent && computeSpans(sz.width(), sz.height())) {
         // The usual case: every column a span, straight over the graticule.
-        SpanRef refs[2];
-        int count = 0;
-        int first = h;
-        int last = -1;
-        for (int c = 0; c < 2; ++c) {
-            if (!channelShown(c)) continue;
-            const Spans& s = spans_[c];
-            refs[count++] = SpanRef{s.top.data(), s.bottom.data(), s.color};
-            first = std::min(first, *std::min_element(s.top.begin(), s.top.end()));
-            last = std::max(last, *std::max_element(s.bottom.begin(), s.bottom.end()));
-        }
-        for (int y = 0; y < h; ++y) {
-            if (y < first || y > last) {
-                std::memcpy(frameRow(y), gridRow(y), static_cast<std::size_t>(w) * sizeof(QRgb));
-            } else {
-                FillRow(frameRow(y), gridRow(y), y, w, refs, count, true);
-            }
-        }
+        kurvo::SpanRef refs[2];
+        const int count = spanRefs(refs);
+        kurvo::FillSpans(frame, grid, refs, count, true);
+        return;
+    }
+    const QImage* layer = nullptr;
+    if (persistent) {
+        layer = &persistence_;
+    } else if (lastKind_ != PlotKind::None && lastPlotPoints() > 0 &&
+               (channelShown(0) || channelShown(1))) {
+        // Fewer points than columns: polylines, drawn on a black layer first (the persistence
+        // layer is free while persistence is off).
+        if (persistence_.size() != sz) persistence_ = QImage(sz, QImage::Format_RGB32);
+        persistence_.fill(kBackground);
+        drawLastPlot(persistence_);
+        layer = &persistence_;
+    }
+    if (layer != nullptr) {
+        kurvo::CombineBrighter(frame, grid, ConstSurfaceOf(*layer));
     } else {
-        const QImage* layer = nullptr;
-        if (persistent) {
-            layer = &persistence_;
-        } else if (lastKind_ != PlotKind::None && lastPlotPoints() > 0 &&
-                   (channelShown(0) || channelShown(1))) {
-            // Fewer points than columns: polylines, drawn on a black layer first (the
-            // persistence layer is free while persistence is off).
-            if (persistence_.size() != sz) persistence_ = QImage(sz, QImage::Format_RGB32);
-            persistence_.fill(kBackground);
-            drawLastPlot(persistence_);
-            layer = &persistence_;
-        }
-        if (layer != nullptr) {
-            const uchar* layerBits = layer->constBits();
-            const qsizetype layerStride = layer->bytesPerLine();
-            for (int y = 0; y < h; ++y) {
-                BrighterRow(frameRow(y), gridRow(y),
-                            reinterpret_cast<const QRgb*>(layerBits + y * layerStride), w);
-            }
-        } else {
-            for (int y = 0; y < h; ++y)
-                std::memcpy(frameRow(y), gridRow(y), static_cast<std::size_t>(w) * sizeof(QRgb));
-        }
+        kurvo::CopySurface(frame, grid);
     }
+}
 
+void Kurvo::composeCaptions() {
     // The caption at the foot of the time view, over the traces.
-    if (lastKind_ != PlotKind::Array && h > 20) {
-        if (captionScale_ != hscale_) buildCaption();
-        const int cw = std::min(caption_.width(), w - 4);
-        for (int y = 0; y < caption_.height(); ++y) {
-            const QRgb* src = reinterpret_cast<const QRgb*>(caption_.constScanLine(y));
-            QRgb* dst = frameRow(h - 16 + y) + 4;
-            for (int x = 0; x < cw; ++x) {
-                const QRgb s = src[x];
-                const uint32_t a = qAlpha(s);
-                if (a == 0) continue;
-                const QRgb d = dst[x];
-                auto over = [a](uint32_t sc, uint32_t dc) {
-                    return sc + (dc * (255 - a) + 127) / 255;
-                };
-                dst[x] = qRgb(over(qRed(s), qRed(d)), over(qGreen(s), qGreen(d)),
-                              over(qBlue(s), qBlue(d)));
-            }
-        }
-    }
-    frameStale_ = false;
+    const int h = frame_.height();
+    if (lastKind_ == PlotKind::Array || h <= 20) return;
+    if (captionScale_ != hscale_) buildCaption();
+    if (caption_.isNull()) return;
+    const kurvo::ConstSurface caption = ConstSurfaceOf(caption_);
+    kurvo::BlendOver(SurfaceOf(frame_), 4, h - 16,
+                     kurvo::ConstSurface(caption.bits, std::min(caption.width, frame_.width() - 4),
+                                         caption.height, caption.stride));
 }
 
 void Kurvo::paintEvent(QPaintEvent*) {

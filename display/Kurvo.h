@@ -12,6 +12,7 @@
 #include <QWidget>
 
 #include "display/KurvoMath.h"
+#include "display/KurvoRaster.h"
 
 namespace rv8 {
 
@@ -94,8 +95,14 @@ class Kurvo : public QWidget {
     // Everything on screen is composed lazily: changes mark the picture stale and ask for a
     // paint, and the picture is composed once, at the next paint or picture().
     void invalidate();
-    // Composes frame_ from the graticule, the traces and the caption if it is stale.
+    // Composes frame_ if it is stale, in three layers: the graticule (composeGrid), the traces
+    // over it (composeTraces) and the captions over both (composeCaptions).
     void compose();
+    void composeGrid(const QSize& size);
+    void composeTraces();
+    void composeCaptions();
+    // The shown channels' spans as the raster loops take them; returns how many.
+    int spanRefs(kurvo::SpanRef* refs) const;
     // Keeps the persistence layer: a new plot fades earlier traces and draws over them; a
     // redraw for changed settings starts from an empty layer. Only with persistence on; off,
     // the traces are drawn straight over the graticule at compose time.

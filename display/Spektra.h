@@ -13,17 +13,19 @@ class Spektra {
     static constexpr int kBins = kInputs / 2 + 1;
 
     Spektra();
-    ~Spektra();
+    virtual ~Spektra();
     Spektra(const Spektra&) = delete;
     Spektra& operator=(const Spektra&) = delete;
 
+    // Virtual so that the display pass can be tested against a stand-in that records its inputs
+    // and chooses its bin values.
     // Stores `sample` as input number `index` (0..1023); other indices are ignored.
-    void SetInput(int16_t index, const int16_t& sample);
+    virtual void SetInput(int16_t index, const int16_t& sample);
     // Computes the spectrum of inputs 0..count-1 (count is 1024; inputs beyond count count as 0).
-    void Transform(int16_t count);
+    virtual void Transform(int16_t count);
     // Value of bin 0..512 after Transform, in the chart's raw units (see Spektra.cpp for the
     // scaling), limited to the 16-bit range; other bins give 0.
-    double BinValue(int16_t bin) const;
+    virtual double BinValue(int16_t bin) const;
 
   private:
     struct Plan;

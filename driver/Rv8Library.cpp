@@ -38,6 +38,24 @@ struct Rv8Library::Table {
     decltype(&::GetTriggerTimeOut) GetTriggerTimeOut = nullptr;
 };
 
+namespace {
+
+// The last line of the message for a library that cannot be loaded: how to go on.
+QString WhatToDo() {
+#ifdef Q_OS_WIN
+    const QString file = QStringLiteral("rv8.dll");
+#else
+    const QString file = QStringLiteral("librv8.so");
+#endif
+    return QStringLiteral(
+               "To start with the simulated instrument, use scripts/run (or the installed "
+               "launcher rv8scope-simulator); a real driver library %1 must lie next to the "
+               "program or on the library search path.")
+        .arg(file);
+}
+
+}  // namespace
+
 QStringList Rv8Library::DefaultCandidates() {
     QStringList list;
     if (QCoreApplication::instance()) {
@@ -57,8 +75,9 @@ Rv8Library::Rv8Library(const QStringList& candidates) : fns_(new Table) {
     delete fns_;
     fns_ = nullptr;
     throw DriverUnavailable(
-        QStringLiteral("The instrument driver library \"rv8\" could not be loaded. Tried:\n%1")
-            .arg(tried.join(QLatin1Char('\n')))
+        (QStringLiteral("The instrument driver library \"rv8\" could not be loaded. Tried:\n%1")
+             .arg(tried.join(QLatin1Char('\n'))) +
+         QLatin1Char('\n') + WhatToDo())
             .toStdString());
 }
 

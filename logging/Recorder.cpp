@@ -6,6 +6,7 @@
 
 #include "core/Numbers.h"
 #include "core/Samples.h"
+#include "logging/RecordingPath.h"
 
 namespace rv8 {
 
@@ -46,8 +47,9 @@ void Recorder::Check1_Click() {
 
 void Recorder::StartSteps() {
     // Any existing ordinary file that the listing finds counts as taken, however short its
-    // name: starting on it would overwrite someone's data.
-    if (!FirstListedFile(c_.Text1.text()).isEmpty()) {
+    // name: starting on it would overwrite someone's data. The name is looked for where the
+    // writer will create it (LocalRecordingPath); the box and the message keep it as typed.
+    if (!FirstListedFile(LocalRecordingPath(c_.Text1.text())).isEmpty()) {
         messages_.show(kLogTitle,
                        c_.Text1.text() + QStringLiteral(" exists, please specify a new name"),
                        MessageIcon::None);

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "logging/Crc32.h"
+
 namespace rv8 {
 
 namespace recfile {
@@ -77,11 +79,6 @@ std::size_t Utf8CutLength(const char* text, std::size_t size, std::size_t limit)
 
 }  // namespace recfile
 
-// CRC-32 (IEEE 802.3, reflected polynomial 0xEDB88320, initial value and final XOR 0xFFFFFFFF;
-// the one of zlib and PNG). `crc` continues an earlier result: Crc32(b, nb, Crc32(a, na)) is
-// the CRC of a followed by b.
-uint32_t Crc32(const void* data, std::size_t size, uint32_t crc = 0);
-
 struct ChannelRange {
     double upper = 0.0;  // volts that the top of the sample range stands for
     double lower = 0.0;  // volts that the bottom stands for
@@ -100,6 +97,21 @@ struct RecordingHeader {
 // Encodes a file header (the CRC is computed here; headerSize and version are taken from the
 // channel count and kFormatVersion, whatever the struct holds).
 std::vector<uint8_t> EncodeRecordingHeader(const RecordingHeader& header);
+
+// The fields of a record besides its comment and samples.
+struct RecordFields {
+    uint32_t number = 0;
+    int64_t timeUs = 0;
+    double sampleRate = 0.0;
+    int32_t eventMark = 0;
+};
+
+// Encodes one whole record (the CRC is computed here) into `out`, which must hold
+// recfile::RecordSize(commentBytes, frames, channels) bytes; returns that size. `samples` holds
+// frames x channels interleaved values (may be null when there are none). Allocates nothing.
+std::size_t EncodeRecord(uint8_t* out, const RecordFields& fields, const char* comment,
+                         std::size_t commentBytes, const int16_t* samples, uint32_t frames,
+                         uint16_t channels);
 
 struct RecordingRecord {
     uint32_t number = 0;  // counts from 0 in the file

@@ -1,27 +1,18 @@
 #include "logging/WriteVelmarFileII.h"
 
-#include <atomic>
-#include <bit>
 #include <cerrno>
 #include <chrono>
-#include <condition_variable>
-#include <csignal>
-#include <cstring>
-#include <mutex>
-#include <string>
-#include <system_error>
-#include <thread>
 #include <vector>
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QByteArray>
 #include <QFile>
 #include <QFileInfo>
 
+#include "logging/DurableFile.h"
 #include "logging/RecordingFile.h"
+#include "logging/RecordingPath.h"
 
 namespace rv8 {
 
@@ -29,105 +20,15 @@ namespace {
 
 using namespace recfile;
 
-constexpr auto kSyncInterval = std::chrono::seconds(1);
-
 int64_t NowUs() {
     return std::chrono::duration_cast<std::chrono::microseconds>(
                std::chrono::system_clock::now().time_since_epoch())
         .count();
 }
 
-QString ErrnoText(int err) {
-    return QString::fromStdString(std::error_code(err, std::generic_category()).message());
+QString ErrnoQText(int err) {
+    return QString::fromStdString(ErrnoText(err));
 }
-
-// A write beyond the process's file-size limit raises SIGXFSZ, whose default action ends the
-// process; ignored, the write fails with EFBIG instead and the writer can keep the file sound.
-// A handler the program installed itself is left in place (the write then fails the same way).
-void IgnoreFileSizeSignalOnce() {
-    static const bool done = [] {
-        struct sigaction current {};
-        if (::sigaction(SIGXFSZ, nullptr, &current) == 0 && current.sa_handler == SIG_DFL &&
-            (current.sa_flags & SA_SIGINFO) == 0) {
-            struct sigaction ignore {};
-            ignore.sa_handler = SIG_IGN;
-            sigemptyset(&ignore.sa_mask);
-            ::sigaction(SIGXFSZ, &ignore, nullptr);
-        }
-        return true;
-    }();
-    (void)done;
-}
-
-// Writes all n bytes, continuing after partial writes and interruptions. Returns 0 or errno.
-int WriteAll(int fd, const uint8_t* p, std::size_t n) {
-    while (n > 0) {
-        const ssize_t put = ::write(fd, p, n);
-        if (put < 0) {
-            if (errno == EINTR) continue;
-            return errno;
-        }
-        if (put == 0) return EIO;  // no progress: never loop forever
-        p += put;
-        n -= static_cast<std::size_t>(put);
-    }
-    return 0;
-}
-
-int SyncData(int fd) {
-    while (::fdatasync(fd) != 0) {
-        if (errno != EINTR) return errno;
-    }
-    return 0;
-}
-
-// Syncs the open file about once a second on a thread of its own, so that the wait for the
-// disk never stalls the acquisition loop that writes the records. The first failure is kept
-// for the next WriteBlock, which then ends the recording.
-class BackgroundSync {
-  public:
-    ~BackgroundSync() { stop(); }
-
-    void start(int fd) {
-        stop();
-        fd_ = fd;
-        stopping_ = false;
-        error_.store(0);
-        thread_ = std::thread([this] { run(); });
-    }
-    // Stops and joins the thread; the file is not synced here.
-    void stop() {
-        if (!thread_.joinable()) return;
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            stopping_ = true;
-        }
-        wake_.notify_all();
-        thread_.join();
-    }
-    int error() const { return error_.load(); }
-
-  private:
-    void run() {
-        std::unique_lock<std::mutex> lock(mutex_);
-        while (!wake_.wait_for(lock, kSyncInterval, [this] { return stopping_; })) {
-            lock.unlock();
-            const int err = SyncData(fd_);
-            lock.lock();
-            if (err != 0) {
-                error_.store(err);
-                return;
-            }
-        }
-    }
-
-    int fd_ = -1;
-    bool stopping_ = false;
-    std::atomic<int> error_{0};
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    std::thread thread_;
-};
 
 }  // namespace
 
@@ -156,18 +57,16 @@ struct WriteVelmarFileII::Impl {
     std::size_t bufCapacity = 0;
 
     void fail(const QString& what, int err) {
-        error = QStringLiteral("%1 \"%2\": %3").arg(what, openPath, ErrnoText(err));
+        error = QStringLiteral("%1 \"%2\": %3").arg(what, openPath, ErrnoQText(err));
     }
 
     // Cuts the file back to its last complete record and closes it after a failed write.
     void abandon(const QString& what, int err) {
         syncer.stop();
         fail(what, err);
-        if (::ftruncate(fd, static_cast<off_t>(goodSize)) == 0) {
-            SyncData(fd);
-        } else {
+        if (const int cutErr = CutBack(fd, goodSize); cutErr != 0) {
             error += QStringLiteral("; cutting it back to the last complete record failed: %1")
-                         .arg(ErrnoText(errno));
+                         .arg(ErrnoQText(cutErr));
         }
         ::close(fd);
         fd = -1;
@@ -215,7 +114,7 @@ bool WriteVelmarFileII::OpenFile() {
         d.error = QStringLiteral("Cannot create a file: the file name is empty");
         return false;
     }
-    const QByteArray name = QFile::encodeName(d.path);
+    const QByteArray name = QFile::encodeName(LocalRecordingPath(d.path));
     if (name.contains('\0')) {
         d.error =
             QStringLiteral("Cannot create \"%1\": the name contains a NUL character").arg(d.path);
@@ -225,10 +124,7 @@ bool WriteVelmarFileII::OpenFile() {
     IgnoreFileSizeSignalOnce();
     // O_EXCL: the file is created here or not at all, even if it appeared after the window
     // looked for it.
-    int fd;
-    do {
-        fd = ::open(name.constData(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0644);
-    } while (fd < 0 && errno == EINTR);
+    const int fd = CreateExclusive(name.constData());
     if (fd < 0) {
         d.fail(QStringLiteral("Cannot create"), errno);
         return false;
@@ -253,11 +149,7 @@ bool WriteVelmarFileII::OpenFile() {
     }
     // Make the new name itself survive a power loss.
     const QByteArray folder = QFile::encodeName(QFileInfo(d.path).absolutePath());
-    const int dirFd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd >= 0) {
-        ::fsync(dirFd);
-        ::close(dirFd);
-    }
+    SyncFolder(folder.constData());
 
     d.fd = fd;
     d.fileChannels = d.channels;
@@ -298,8 +190,6 @@ bool WriteVelmarFileII::WriteBlock(const int16_t* samples, int32_t frames) {
         return false;
     }
     const std::size_t commentBytes = static_cast<std::size_t>(d.comment.size());
-    const std::size_t sampleBytes =
-        2 * static_cast<std::size_t>(frames) * static_cast<std::size_t>(d.fileChannels);
     const std::size_t total = static_cast<std::size_t>(RecordSize(
         commentBytes, static_cast<uint64_t>(frames), static_cast<uint64_t>(d.fileChannels)));
     if (total > d.bufCapacity) {
@@ -307,24 +197,9 @@ bool WriteVelmarFileII::WriteBlock(const int16_t* samples, int32_t frames) {
         d.bufCapacity = total;
     }
     uint8_t* p = d.buf.get();
-    PutU32(p + kRecOffMarker, kRecordMarker);
-    PutU32(p + kRecOffNumber, d.nextNumber);
-    PutU64(p + kRecOffTime, static_cast<uint64_t>(NowUs()));
-    PutF64(p + kRecOffSampleRate, d.sampleRate);
-    PutU32(p + kRecOffEventMark, static_cast<uint32_t>(d.eventMark));
-    PutU32(p + kRecOffCommentBytes, static_cast<uint32_t>(commentBytes));
-    PutU32(p + kRecOffFrames, static_cast<uint32_t>(frames));
-    if (commentBytes > 0) std::memcpy(p + kRecordHeaderBytes, d.comment.constData(), commentBytes);
-    uint8_t* s = p + kRecordHeaderBytes + commentBytes;
-    if constexpr (std::endian::native == std::endian::little) {
-        if (sampleBytes > 0) std::memcpy(s, samples, sampleBytes);
-    } else {
-        for (std::size_t i = 0; i < sampleBytes / 2; ++i) {
-            PutU16(s + 2 * i, static_cast<uint16_t>(samples[i]));
-        }
-    }
-    const std::size_t crcOff = total - kRecordCrcBytes;
-    PutU32(p + crcOff, Crc32(p, crcOff));
+    EncodeRecord(p, RecordFields{d.nextNumber, NowUs(), d.sampleRate, d.eventMark},
+                 d.comment.constData(), commentBytes, samples, static_cast<uint32_t>(frames),
+                 static_cast<uint16_t>(d.fileChannels));
 
     if (const int err = WriteAll(d.fd, p, total); err != 0) {
         d.abandon(QStringLiteral("Cannot write a record to"), err);

@@ -5,7 +5,9 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
 PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libkissfft-dev
           libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
-          xvfb xauth fonts-dejavu-core python3 python3-numpy clang-format)
+          xvfb xauth fonts-dejavu-core python3 python3-numpy clang-format
+          libsndfile1-dev libzip-dev libhdf5-dev qt6-svg-dev
+          sigrok-cli sndfile-programs sox hdf5-tools python3-h5py)
 
 ensure_packages() {
     local missing=()

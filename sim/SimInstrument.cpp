@@ -16,7 +16,6 @@ constexpr double kDeadTime = 0.0137;
 // The longest stretch, in samples, that one measurement searches for its trigger: bounds the
 // time a call takes whatever the time-out and the sample frequency.
 constexpr int64_t kLongestSearch = int64_t{1} << 20;
-constexpr std::size_t kChunk = 4096;
 constexpr uint16_t kMidScale = 32768;
 
 // One line of the trace: the name, the arguments on entry, " -> " and the by-reference arguments
@@ -91,6 +90,7 @@ void SimInstrument::powerUp() {
     record_[0].clear();
     record_[1].clear();
     lastTriggerIndex_ = -1;
+    lastRecordTime_ = 0.0;
 }
 
 int32_t SimInstrument::AcceptedFrequency(int32_t requested, int32_t maxFrequency) {
@@ -159,12 +159,23 @@ bool SimInstrument::measured(int index) const {
     return measureMode_ == 3 || measureMode_ == index + 1;
 }
 
+ChannelGenerator& SimInstrument::startStream(int index, double time) {
+    ChannelGenerator& gen = generators_[index];
+    gen.configure(options_.signal[index], sampleFrequency_);
+    gen.start(time, channels_[index].sensitivity, channels_[index].coupling == 0,
+              2 * acquisitions_ + static_cast<uint64_t>(index));
+    return gen;
+}
+
 std::pair<int64_t, bool> SimInstrument::placeTrigger(int source, int64_t pre) {
     const Channel& c = channels_[source];
-    const double s = c.sensitivity;
-    const bool clip = s > 0.0 && std::isfinite(s);
-    const double level = c.triggerLevel;
-    const double hys = std::max(c.triggerHys, 0.0);
+    const ChannelGenerator& gen = startStream(source, clock_);
+    // The comparator works in the generator's units; where the range converts, it sees what the
+    // converter sees: the signal clipped at full scale.
+    const double perVolt = gen.unitsPerVolt();
+    const bool clip = gen.converts();
+    const double level = c.triggerLevel * perVolt;
+    const double hys = std::max(c.triggerHys, 0.0) * perVolt;
     const bool rising = triggerMode_ == 0;
     const int64_t length = recordLength_;
     // With a time-out the trigger may come that long after the pre-trigger samples; without one
@@ -175,71 +186,74 @@ std::pair<int64_t, bool> SimInstrument::placeTrigger(int source, int64_t pre) {
                                   kLongestSearch)
             : length;
 
-    SignalGenerator gen(options_.signal[source], sampleFrequency_, clock_, c.coupling == 0,
-                        2 * acquisitions_ + static_cast<uint64_t>(source));
-    scratch_.clear();
-    auto ensure = [&](int64_t count) {
-        while (static_cast<int64_t>(scratch_.size()) < count) {
-            const std::size_t old = scratch_.size();
-            scratch_.resize(old + kChunk);
-            gen.generate(scratch_.data() + old, kChunk);
-        }
-    };
-
-    auto sample = [&](int64_t j) {
-        double v = scratch_[static_cast<std::size_t>(j)];
-        if (clip) v = std::clamp(v, -s, s);  // the comparator sees what the converter sees
+    auto sample = [&](float u) {
+        double v = u;
+        if (clip) v = std::clamp(v, -32768.0, 32768.0);
         return v;
     };
     auto crosses = [&](double v) { return rising ? v >= level : v <= level; };
     auto arms = [&](double v) { return rising ? v < level - hys : v > level + hys; };
 
+    // The search usually ends within a period of the signal: it takes the samples in stretches
+    // that start short and grow.
+    float units[ChannelGenerator::kBlock];
+    auto stretch = [](int64_t n) { return std::min<int64_t>(2 * n, ChannelGenerator::kBlock); };
+
     // Before the pre-trigger samples are all taken a crossing only disarms the comparator and
     // a sample beyond the hysteresis arms it (the two never coincide), so its state at `pre` is
     // set by the last such sample before it: found walking back, not by running the comparator
     // over the whole pre-trigger stretch.
-    ensure(pre + 1);
     bool armed = false;
-    for (int64_t j = pre - 1; j >= 0; --j) {
-        const double v = sample(j);
-        if (crosses(v)) break;
-        if (arms(v)) {
-            armed = true;
-            break;
+    bool decided = false;
+    for (int64_t end = pre, n = 128; end > 0 && !decided; n = stretch(n)) {
+        const int64_t begin = std::max<int64_t>(0, end - n);
+        gen.units(begin, static_cast<std::size_t>(end - begin), units);
+        for (int64_t j = end - 1; j >= begin; --j) {
+            const double v = sample(units[j - begin]);
+            if (crosses(v)) {
+                decided = true;
+                break;
+            }
+            if (arms(v)) {
+                armed = decided = true;
+                break;
+            }
         }
+        end = begin;
     }
     int64_t fired = -1;
     const int64_t last = pre + window;  // the last sample at which the trigger may fire
-    for (int64_t j = pre; j <= last && fired < 0;) {
-        ensure(j + 1);
-        const int64_t end = std::min<int64_t>(static_cast<int64_t>(scratch_.size()), last + 1);
-        for (; j < end; ++j) {
-            const double v = sample(j);
+    for (int64_t at = pre, n = 128; at <= last && fired < 0; n = stretch(n)) {
+        const int64_t end = std::min(at + n, last + 1);
+        gen.units(at, static_cast<std::size_t>(end - at), units);
+        for (int64_t j = at; j < end; ++j) {
+            const double v = sample(units[j - at]);
             if (armed && crosses(v)) {
                 fired = j;
                 break;
             }
             if (arms(v)) armed = true;
         }
+        at = end;
     }
     const int64_t start = fired >= 0 ? fired - pre : triggerTimeOut_ > 0 ? window : 0;
-    ensure(start + length);
     return {start, fired >= 0};
 }
 
 void SimInstrument::fillRecord(int index, int64_t start) {
     std::vector<uint16_t>& out = record_[index];
     const std::size_t length = static_cast<std::size_t>(recordLength_);
-    out.assign(length, kMidScale);
-    if (!measured(index)) return;
+    out.resize(length);
     const InputSignal& input = options_.signal[index];
-    if (input.shape == Shape::Raw) {
+    if (!measured(index)) {
+        std::fill(out.begin(), out.end(), kMidScale);
+    } else if (input.shape == Shape::Raw) {
         std::fill(out.begin(), out.end(), input.raw);
     } else if (input.shape == Shape::Ramp) {
         for (std::size_t i = 0; i < length; ++i)
             out[i] = static_cast<uint16_t>(i & 0xFFFF);
     } else {
-        VoltsToRaw(scratch_.data() + start, length, channels_[index].sensitivity, out.data());
+        generators_[index].raw(start, length, out.data());
     }
 }
 
@@ -257,33 +271,23 @@ int32_t SimInstrument::StartMeasurement() {
     ++acquisitions_;
 
     const int source = triggerSource_ == 0 ? 0 : triggerSource_ == 1 ? 1 : -1;
+    const bool searches = source >= 0 && options_.signal[source].analog();
     int64_t start = 0;
     bool triggered = false;
-    if (source >= 0 && options_.signal[source].analog()) {
-        std::tie(start, triggered) = placeTrigger(source, pre);
-        fillRecord(source, start);
-    }
+    // The trigger source's stream starts at the clock, where the search starts; the record
+    // starts `start` samples later, and so does the other channel's stream.
+    if (searches) std::tie(start, triggered) = placeTrigger(source, pre);
     const double recordTime = clock_ + static_cast<double>(start) / fs;
     for (int index = 0; index < 2; ++index) {
-        if (index == source && options_.signal[source].analog()) continue;
-        if (measured(index) && options_.signal[index].analog()) {
-            // Generated and converted a chunk at a time, so the volts never leave the cache.
-            SignalGenerator gen(options_.signal[index], fs, recordTime,
-                                channels_[index].coupling == 0,
-                                2 * acquisitions_ + static_cast<uint64_t>(index));
-            std::vector<uint16_t>& out = record_[index];
-            out.resize(static_cast<std::size_t>(length));
-            double volts[kChunk];
-            for (std::size_t at = 0; at < out.size(); at += kChunk) {
-                const std::size_t n = std::min(kChunk, out.size() - at);
-                gen.generate(volts, n);
-                VoltsToRaw(volts, n, channels_[index].sensitivity, out.data() + at);
-            }
+        if (index == source && searches) {
+            fillRecord(index, start);
             continue;
         }
+        if (measured(index) && options_.signal[index].analog()) startStream(index, recordTime);
         fillRecord(index, 0);
     }
     lastTriggerIndex_ = triggered ? static_cast<int32_t>(pre) : -1;
+    lastRecordTime_ = recordTime;
     clock_ = recordTime + static_cast<double>(length) / fs + kDeadTime;
     if (tracing()) trace(Line("StartMeasurement").ret(0).text());
     return 0;

@@ -72,6 +72,8 @@ class SimInstrument {
     const std::vector<uint16_t>& lastRecord(int index) const { return record_[index]; }
     // Sample number in the last record at which the trigger fired; -1 when it ran free.
     int32_t lastTriggerIndex() const { return lastTriggerIndex_; }
+    // Time of the last record's first sample, in seconds since power-up.
+    double lastRecordTime() const { return lastRecordTime_; }
     // How long StartMeasurement sleeps with the settings in force, in milliseconds.
     int32_t acquisitionMs() const;
 
@@ -92,9 +94,12 @@ class SimInstrument {
     void powerUp();
     Channel* channel(int32_t number);  // 1 or 2; null for any other number or without instrument
     bool measured(int index) const;    // is channel index 0 or 1 sampled in the measure mode?
-    // Finds the trigger in the source channel's samples from the search's start on; fills
-    // scratch_ with them. Returns the first sample of the record and whether it triggered.
+    // Starts channel index's stream at `time` (seconds since power-up) for this measurement.
+    ChannelGenerator& startStream(int index, double time);
+    // Finds the trigger in the source channel's stream, whose sample 0 comes at the clock.
+    // Returns the stream's sample that begins the record and whether it triggered.
     std::pair<int64_t, bool> placeTrigger(int source, int64_t pre);
+    // Channel index's record: from sample `start` of its stream when it is analog.
     void fillRecord(int index, int64_t start);
     bool tracing() const { return static_cast<bool>(trace_); }
     void trace(const std::string& line) const { trace_(line); }
@@ -114,11 +119,12 @@ class SimInstrument {
     uint8_t triggerMode_ = 0;
     int32_t triggerTimeOut_ = 100;  // milliseconds
 
-    double clock_ = 0.0;           // seconds since power-up at which the next measurement starts
-    uint64_t acquisitions_ = 0;    // measurements taken; seeds each one's noise
-    std::vector<double> scratch_;  // the trigger source's samples of the current search
+    double clock_ = 0.0;              // seconds since power-up at which the next measurement starts
+    uint64_t acquisitions_ = 0;       // measurements taken; seeds each one's noise
+    ChannelGenerator generators_[2];  // keep their tables from one measurement to the next
     std::vector<uint16_t> record_[2];
     int32_t lastTriggerIndex_ = -1;
+    double lastRecordTime_ = 0.0;
 };
 
 }  // namespace rv8::sim

@@ -168,6 +168,27 @@ TEST_F(FormTest, VoltLabelsUseTheUsersDecimalSeparator) {
     EXPECT_EQ(form->Ymin2->text(), "-0,80 V");
 }
 
+// Locales whose own number format has a U+2212 minus, native digits or direction marks: the
+// labels take only the decimal separator from them.
+TEST_F(FormTest, VoltLabelsTakeOnlyTheSeparatorFromTheLocale) {
+    Start();
+    const struct {
+        const char* locale;
+        const char* ymax1;  // UTF-8
+        const char* ymin2;
+    } cases[] = {{"sv_SE", "4,00 V", "-0,80 V"},
+                 {"fa_IR", "4\u066B00 V", "-0\u066B80 V"},
+                 {"ar_EG", "4\u066B00 V", "-0\u066B80 V"},
+                 {"bn_BD", "4.00 V", "-0.80 V"}};
+    for (const auto& c : cases) {
+        QLocale::setDefault(QLocale(QString::fromLatin1(c.locale)));
+        form->Kurvo1_RangeChanged(0, 0);
+        QLocale::setDefault(QLocale::c());
+        EXPECT_EQ(form->Ymax1->text(), QString::fromUtf8(c.ymax1)) << c.locale;
+        EXPECT_EQ(form->Ymin2->text(), QString::fromUtf8(c.ymin2)) << c.locale;
+    }
+}
+
 TEST_F(FormTest, CopyToClipboardPutsTheChartsPicture) {
     Start();
     QGuiApplication::clipboard()->clear();

@@ -150,6 +150,49 @@ TEST(Formats, VoltsUseTheLocaleSeparator) {
     EXPECT_EQ(FormatVolts(-0.001, c), "0.00 V");
 }
 
+// Only the decimal separator follows the locale: locales whose own number format has a U+2212
+// minus sign, native digits or direction marks still read "-4,00 V" / "-4.00 V".
+struct VoltsLocaleCase {
+    const char* locale;
+    const char* separator;  // UTF-8
+};
+void PrintTo(const VoltsLocaleCase& c, std::ostream* os) {
+    *os << c.locale;
+}
+
+class VoltsInLocale : public ::testing::TestWithParam<VoltsLocaleCase> {};
+
+TEST_P(VoltsInLocale, AsciiDigitsAndMinusWithTheLocalesSeparator) {
+    const VoltsLocaleCase& c = GetParam();
+    const QLocale locale(QString::fromLatin1(c.locale));
+    const QString sep = QString::fromUtf8(c.separator);
+    ASSERT_EQ(locale.decimalPoint(), sep) << "the table's separator for " << c.locale;
+    const struct {
+        double v;
+        const char* text;  // with '.' standing for the locale's separator
+    } values[] = {
+        {4, "4.00 V"},       {-4, "-4.00 V"},       {-0.8, "-0.80 V"},           {0.125, "0.13 V"},
+        {-0.125, "-0.13 V"}, {1234.5, "1234.50 V"}, {-5242880, "-5242880.00 V"}, {-0.001, "0.00 V"},
+        {0, "0.00 V"}};
+    for (const auto& v : values) {
+        const QString expected = QString::fromLatin1(v.text).replace(QLatin1Char('.'), sep);
+        EXPECT_EQ(FormatVolts(v.v, locale), expected) << c.locale << " " << v.v;
+    }
+    EXPECT_EQ(FormatVolts(-kInf, locale), "-inf V") << c.locale;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Locales, VoltsInLocale,
+    ::testing::Values(VoltsLocaleCase{"en_US", "."}, VoltsLocaleCase{"de_DE", ","},
+                      VoltsLocaleCase{"C", "."}, VoltsLocaleCase{"sv_SE", ","},  // U+2212 minus
+                      VoltsLocaleCase{"nb_NO", ","}, VoltsLocaleCase{"fi_FI", ","},
+                      // Arabic-Indic digits, U+066B, direction marks
+                      VoltsLocaleCase{"ar_EG", "\u066B"}, VoltsLocaleCase{"fa_IR", "\u066B"},
+                      // native digits
+                      VoltsLocaleCase{"bn_BD", "."}, VoltsLocaleCase{"mr_IN", "."},
+                      VoltsLocaleCase{"my_MM", "."}),
+    [](const auto& info) { return std::string(info.param.locale); });
+
 TEST(Samples, RawToSignedInvertsBit15) {
     EXPECT_EQ(RawToSigned(0), -32768);
     EXPECT_EQ(RawToSigned(32767), -1);

@@ -17,6 +17,23 @@ TEST(LibraryLoading, AMissingLibraryNamesEveryPlaceTried) {
     }
 }
 
+TEST(LibraryLoading, AMissingLibraryTellsWhatToDoOnItsLastLine) {
+    try {
+        Rv8Library lib({QStringLiteral("/nonexistent/rv8")});
+        FAIL() << "loaded a library that does not exist";
+    } catch (const DriverUnavailable& e) {
+        const QString what = QString::fromStdString(e.what());
+        const QStringList lines = what.split(QLatin1Char('\n'));
+        ASSERT_EQ(lines.size(), 3) << e.what();
+        EXPECT_EQ(lines[0], "The instrument driver library \"rv8\" could not be loaded. Tried:");
+        EXPECT_TRUE(lines[1].startsWith("  /nonexistent/rv8: ")) << e.what();
+        for (const char* part : {"simulated instrument", "scripts/run", "rv8scope-simulator",
+                                 "librv8.so", "next to the program", "library search path"}) {
+            EXPECT_TRUE(lines[2].contains(QLatin1String(part))) << part << " in " << e.what();
+        }
+    }
+}
+
 TEST(LibraryLoading, FunctionsResolveOnFirstCallAndAMissingOneIsReported) {
     Rv8Library lib({QStringLiteral(PARTIAL_DRIVER)});
     lib.InitInstrument(776);

@@ -46,50 +46,6 @@ class ReaderTest : public ::testing::Test {
     int counter_ = 0;
 };
 
-TEST(Crc32Test, MatchesTheStandardCheckValues) {
-    struct Case {
-        std::string data;
-        uint32_t crc;
-    };
-    const Case cases[] = {{"", 0u},
-                          {"123456789", 0xCBF43926u},
-                          {"The quick brown fox jumps over the lazy dog", 0x414FA339u}};
-    for (const Case& c : cases) {
-        EXPECT_EQ(Crc32(c.data.data(), c.data.size()), c.crc) << c.data;
-        // Any split gives the same result as one pass (covers the 8-byte and 1-byte paths).
-        for (std::size_t cut = 0; cut <= c.data.size(); ++cut) {
-            EXPECT_EQ(Crc32(c.data.data() + cut, c.data.size() - cut, Crc32(c.data.data(), cut)),
-                      c.crc);
-        }
-    }
-}
-
-// Bit by bit, straight from the definition.
-uint32_t ReferenceCrc(const uint8_t* p, std::size_t n) {
-    uint32_t c = 0xFFFFFFFFu;
-    for (std::size_t i = 0; i < n; ++i) {
-        c ^= p[i];
-        for (int k = 0; k < 8; ++k)
-            c = (c & 1) ? (0xEDB88320u ^ (c >> 1)) : (c >> 1);
-    }
-    return ~c;
-}
-
-TEST(Crc32Test, AgreesWithTheDefinitionForEveryLengthAndAlignment) {
-    std::vector<uint8_t> data(1100);
-    uint32_t x = 12345;
-    for (uint8_t& b : data) {
-        x = x * 1103515245u + 12345u;
-        b = static_cast<uint8_t>(x >> 16);
-    }
-    for (std::size_t start = 0; start < 16; start += 5) {
-        for (std::size_t n = 0; start + n <= data.size(); n += (n < 300 ? 1 : 97)) {
-            ASSERT_EQ(Crc32(data.data() + start, n), ReferenceCrc(data.data() + start, n))
-                << "start " << start << " length " << n;
-        }
-    }
-}
-
 TEST(Utf8CutTest, NeverSplitsACharacter) {
     struct Case {
         std::string text;

@@ -34,6 +34,8 @@ class FakeInstrument : public Rv8Driver {
     double hysteresis[2] = {0, 0};
     int32_t timeout = 100;
     int32_t startResult = 0;
+    // Runs inside every StartMeasurement, before it answers (a measurement that takes its time).
+    std::function<void()> whileMeasuring;
     // Raw samples GetMeasurementRaw writes (per channel, sample index) while the record length
     // allows; defaults to mid-scale.
     std::function<uint16_t(int channel, int32_t i)> sample = [](int, int32_t) {
@@ -60,7 +62,10 @@ class FakeInstrument : public Rv8Driver {
     }
     int32_t GetMaxSampleFrequency() override { return ret("GetMaxSampleFrequency", maxFrequency); }
     int32_t GetMaxRecordLength() override { return ret("GetMaxRecordLength", maxRecordLength); }
-    int32_t StartMeasurement() override { return ret("StartMeasurement", startResult); }
+    int32_t StartMeasurement() override {
+        if (whileMeasuring) whileMeasuring();
+        return ret("StartMeasurement", startResult);
+    }
     void GetMeasurementRaw(uint16_t& ch1, uint16_t& ch2) override {
         uint16_t* b1 = &ch1;
         uint16_t* b2 = &ch2;

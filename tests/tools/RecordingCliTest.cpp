@@ -79,7 +79,25 @@ TEST_F(CliTest, ExitStatusAndReport) {
         {"export " + Quote(small_) + " --records 2-1", 2, {}},
         {"export " + Quote(small_) + " --records x", 2, {}},
         {"export " + Quote(small_) + " --records", 2, {}},
+        {"--help", 0, {"rv8rec export FILE", "--format csv|sr|wav|flac|h5", "rv8rec plot FILE"}},
+        {"--version", 0, {"rv8rec 1."}},
+        {"export " + Quote(small_) + " --format xls", 2, {}},
+        {"export " + Quote(small_) + " --format wav", 2, {}},  // a binary format needs -o
+        {"export " + Quote(small_) + " --split", 2, {}},
+        {"export " + Quote(small_) + " --format h5 --split -o " + Quote(path("s.h5")), 2, {}},
+        {"export " + Quote(small_) + " --decimal ,", 2, {}},  // the delimiter is ',' too
+        {"export " + Quote(small_) + " --decimal x", 2, {}},
+        {"export " + Quote(small_) + " --delimiter 7", 2, {}},
+        {"export " + Quote(small_) + " --time sometimes", 2, {}},
+        {"export " + Quote(small_) + " --format h5 --delimiter ';' -o " + Quote(path("d.h5")),
+         2,
+         {}},
+        // Never over a recording, the exported one or another.
+        {"export " + Quote(small_) + " -o " + Quote(small_), 2, {}},
+        {"export " + Quote(small_) + " --format wav -o " + Quote(damaged_), 2, {}},
+        {"export " + Quote(small_) + " --format h5 -o " + Quote(dir_.path().toStdString()), 2, {}},
     };
+    const std::vector<uint8_t> smallBytes = FileBytes(small_), damagedBytes = FileBytes(damaged_);
     for (const Case& c : cases) {
         const testing::ToolRun r = RunTool(run(c.args));
         EXPECT_EQ(r.status, c.status) << c.args << "\n" << r.out;
@@ -88,6 +106,9 @@ TEST_F(CliTest, ExitStatusAndReport) {
                                                         << r.out;
         }
     }
+    // Refused exports leave the recordings alone.
+    EXPECT_EQ(FileBytes(small_), smallBytes);
+    EXPECT_EQ(FileBytes(damaged_), damagedBytes);
 }
 
 TEST_F(CliTest, ExportWritesOneRowPerFrameInVolts) {
@@ -103,15 +124,50 @@ TEST_F(CliTest, ExportWritesOneRowPerFrameInVolts) {
         {"export " + Quote(small_), 0, head + rec0 + rec1},
         {"export " + Quote(small_) + " --records 1-1", 0, head + rec1},
         {"export --records=0 " + Quote(small_), 0, head + rec0},
-        {"export " + Quote(small_) + " --records 5-9", 0, head},
+        // A range without any record of the file is an error, not an empty export.
+        {"export " + Quote(small_) + " --records 5-9", 2, ""},
         // Intact records first, then the failure status.
         {"export " + Quote(damaged_), 1, head + rec0},
         {"export " + Quote(notRecording_), 1, ""},
+        // -o writes the same text to a file (checked below), nothing to standard output.
+        {"export " + Quote(small_) + " -o " + Quote(path("out.csv")), 0, ""},
     };
+    const std::vector<uint8_t> before = FileBytes(small_);
     for (const Case& c : cases) {
         const testing::ToolRun r = RunTool(run(c.args));
         EXPECT_EQ(r.status, c.status) << c.args;
         EXPECT_EQ(r.out, c.csv) << c.args;
+    }
+    const std::vector<uint8_t> written = FileBytes(path("out.csv"));
+    EXPECT_EQ(std::string(written.begin(), written.end()), head + rec0 + rec1);
+    EXPECT_EQ(FileBytes(small_), before);
+}
+
+TEST_F(CliTest, RecordRangeOutcomeIsReported) {
+    struct Case {
+        std::string range;
+        int status;
+        std::string csv;  // standard output
+        std::string stderrHas;
+    };
+    const std::string head = "record,time_s,ch1_V,ch2_V\n";
+    const std::string rec1 = "1,0,-1,0.9998779296875\n1,0.25,0.000244140625,-0.0001220703125\n";
+    const Case cases[] = {
+        {"999", 2, "", "no record to export (records 999; the file holds records 0-1)"},
+        {"2-3", 2, "", "no record to export"},
+        {"1-7", 0, head + rec1, "exported 1 record (1-1) of the records 1-7 asked for"},
+        {"1", 0, head + rec1, ""},
+    };
+    for (const Case& c : cases) {
+        const testing::ToolRun r =
+            RunTool(run("export " + Quote(small_) + " --records " + c.range));
+        EXPECT_EQ(r.status, c.status) << c.range;
+        EXPECT_EQ(r.out, c.csv) << c.range;
+        if (c.stderrHas.empty()) {
+            EXPECT_EQ(r.err, "") << c.range;
+        } else {
+            EXPECT_NE(r.err.find(c.stderrHas), std::string::npos) << c.range << ": " << r.err;
+        }
     }
 }
 

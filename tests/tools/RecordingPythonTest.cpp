@@ -102,5 +102,124 @@ TEST(PythonReaderTest, ReadsWhatTheWriterWrote) {
               1);
 }
 
+// open() maps the file: the same headers and samples as read(), as views, without reading the
+// samples; CRCs are checked only by verify() or check=True.
+const char kOpenScript[] = R"(
+import sys
+sys.path.insert(0, sys.argv[1])
+import numpy as np
+import rv8rec
+path = sys.argv[2]
+
+def same(m, r):
+    if m.header != r.header or len(m.records) != len(r.records):
+        return False
+    for a, b in zip(m.records, r.records):
+        if {k: v for k, v in a.items() if k != "samples"} != {k: v for k, v in b.items() if k != "samples"}:
+            return False
+        if a["samples"].shape != b["samples"].shape or not np.array_equal(a["samples"], b["samples"]):
+            return False
+    return (m.damaged_tail, m.tail_offset, m.tail_index) == (r.damaged_tail, r.tail_offset, r.tail_index)
+
+m, r = rv8rec.open(path), rv8rec.read(path)
+views = all(not x["samples"].flags.owndata and not x["samples"].flags.writeable for x in m.records)
+print("intact", same(m, r), views, m.checked,
+      np.array_equal(rv8rec.volts(m.header, m.records[1]["samples"]),
+                     rv8rec.volts(r.header, r.records[1]["samples"])))
+print("verify", m.verify(), same(m, r), m.checked)
+# One flipped sample byte in record 1: open() does not see it, verify() and check=True do.
+with open(path, "r+b") as f:
+    f.seek(r.records[1]["offset"] + 36 + len(r.records[1]["comment"]) + 3)
+    b = f.read(1)
+    f.seek(-1, 1)
+    f.write(bytes([b[0] ^ 0x10]))
+r = rv8rec.read(path)
+m = rv8rec.open(path)
+print("flipped", len(m.records), m.damaged_tail, len(r.records), r.damaged_tail)
+print("verified", m.verify(), same(m, r), same(rv8rec.open(path, check=True), r))
+)";
+
+TEST(PythonReaderTest, OpenMapsTheFileAndVerifiesOnRequest) {
+    if (RunTool(std::string(kPython) + " -c 'import numpy'").status != 0) {
+        GTEST_SKIP() << kPython << " with numpy is not available";
+    }
+    QTemporaryDir dir;
+    const std::string file = dir.filePath("open.cvx").toStdString();
+    WriteVelmarFileII w;
+    ASSERT_TRUE(testing::OpenLikeWindow(w, QString::fromStdString(file), 50000, 2, 0.5));
+    ASSERT_TRUE(testing::WriteLikeWindow(w, 0, 40));
+    ASSERT_TRUE(testing::WriteLikeWindow(w, 1, 25));
+    w.AddComment(QString::fromUtf8("d\xc3\xa9j\xc3\xa0"));
+    ASSERT_TRUE(w.WriteBlock(nullptr, 0));
+    ASSERT_TRUE(testing::WriteLikeWindow(w, 3, 7));
+    w.CloseFile();
+    const std::vector<uint8_t> original = testing::FileBytes(file);
+    const std::string script = dir.filePath("open.py").toStdString();
+    testing::WriteBytes(script,
+                        std::vector<uint8_t>(kOpenScript, kOpenScript + sizeof kOpenScript - 1));
+    const std::string pyDir = EnvOr("RV8_SOURCE_DIR", ".") + "/tools/python";
+    const std::string command =
+        std::string(kPython) + " " + Quote(script) + " " + Quote(pyDir) + " " + Quote(file);
+    const testing::ToolRun run = RunTool(command);
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out,
+              "intact True True False True\n"
+              "verify True True True\n"
+              "flipped 4 False 1 True\n"
+              "verified False True True\n");
+
+    // A file cut in its last record: open() finds the damaged tail without any CRC, as read() does.
+    testing::WriteBytes(file, std::vector<uint8_t>(original.begin(), original.end() - 5));
+    const char kCut[] = R"(
+import sys
+sys.path.insert(0, sys.argv[1])
+import rv8rec
+m, r = rv8rec.open(sys.argv[2]), rv8rec.read(sys.argv[2])
+print(len(m.records), m.damaged_tail, m.tail_offset == r.tail_offset, m.tail_index == r.tail_index, m.error == r.error)
+)";
+    testing::WriteBytes(script, std::vector<uint8_t>(kCut, kCut + sizeof kCut - 1));
+    const testing::ToolRun cut = RunTool(command);
+    EXPECT_EQ(cut.status, 0) << cut.err;
+    EXPECT_EQ(cut.out, "3 True True True True\n");
+}
+
+// Opening a long recording costs little memory: the samples stay in the file until used.
+TEST(PythonReaderTest, OpenKeepsMemorySmall) {
+    if (RunTool(std::string(kPython) + " -c 'import numpy'").status != 0) {
+        GTEST_SKIP() << kPython << " with numpy is not available";
+    }
+    QTemporaryDir dir;
+    const std::string file = dir.filePath("long.cvx").toStdString();
+    WriteVelmarFileII w;
+    ASSERT_TRUE(testing::OpenLikeWindow(w, QString::fromStdString(file), 1e6, 2, 0.5));
+    const std::vector<int16_t> block(2 * 130000, 1234);
+    constexpr int kRecords = 300;  // 156 MB
+    for (int r = 0; r < kRecords; ++r) {
+        w.AddComment(QStringLiteral("Log comment %1").arg(r));
+        ASSERT_TRUE(w.WriteBlock(block.data(), 130000));
+    }
+    w.CloseFile();
+    const char kScript2[] = R"(
+import resource, sys
+sys.path.insert(0, sys.argv[1])
+import rv8rec
+m = rv8rec.open(sys.argv[2])
+last = m.records[-1]["samples"]
+print(len(m.records), last.shape, int(last[-1, 1]), m.damaged_tail)
+print(resource.getrusage(resource.RUSAGE_SELF).ru_maxrss // 1024)
+)";
+    const std::string script = dir.filePath("mem.py").toStdString();
+    testing::WriteBytes(script, std::vector<uint8_t>(kScript2, kScript2 + sizeof kScript2 - 1));
+    const std::string pyDir = EnvOr("RV8_SOURCE_DIR", ".") + "/tools/python";
+    const testing::ToolRun run = RunTool(std::string(kPython) + " " + Quote(script) + " " +
+                                         Quote(pyDir) + " " + Quote(file));
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::size_t nl = run.out.find('\n');
+    EXPECT_EQ(run.out.substr(0, nl), "300 (130000, 2) 1234 False");
+    const int peakMb = std::atoi(run.out.c_str() + nl + 1);
+    EXPECT_GT(peakMb, 0);
+    EXPECT_LT(peakMb, 100) << "peak resident memory of open() on a 156 MB file, in MB";
+}
+
 }  // namespace
 }  // namespace rv8

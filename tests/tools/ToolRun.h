@@ -1,10 +1,14 @@
-// Runs a command line for the tool tests and collects its standard output and exit status.
+// Runs a command line for the tool tests and collects its standard output, its standard error
+// and its exit status.
 #pragma once
 
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 namespace rv8::testing {
@@ -12,19 +16,8 @@ namespace rv8::testing {
 struct ToolRun {
     int status = -1;  // exit status, or -1 when the command did not exit normally
     std::string out;
+    std::string err;
 };
-
-inline ToolRun RunTool(const std::string& command) {
-    ToolRun run;
-    FILE* pipe = ::popen((command + " 2>/dev/null").c_str(), "r");
-    if (pipe == nullptr) return run;
-    char buf[4096];
-    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, pipe)) > 0;)
-        run.out.append(buf, n);
-    const int st = ::pclose(pipe);
-    if (st != -1 && WIFEXITED(st)) run.status = WEXITSTATUS(st);
-    return run;
-}
 
 // Single quotes for the shell.
 inline std::string Quote(const std::string& s) {
@@ -32,6 +25,26 @@ inline std::string Quote(const std::string& s) {
     for (char c : s)
         q += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return q + "'";
+}
+
+inline ToolRun RunTool(const std::string& command) {
+    ToolRun run;
+    char errName[] = "/tmp/rv8tool-err-XXXXXX";
+    const int errFd = ::mkstemp(errName);
+    if (errFd < 0) return run;
+    ::close(errFd);
+    FILE* pipe = ::popen(("{ " + command + "; } 2>" + Quote(errName)).c_str(), "r");
+    if (pipe != nullptr) {
+        char buf[4096];
+        for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, pipe)) > 0;)
+            run.out.append(buf, n);
+        const int st = ::pclose(pipe);
+        if (st != -1 && WIFEXITED(st)) run.status = WEXITSTATUS(st);
+    }
+    std::ifstream err(errName, std::ios::binary);
+    run.err.assign(std::istreambuf_iterator<char>(err), {});
+    ::unlink(errName);
+    return run;
 }
 
 inline std::string EnvOr(const char* name, const std::string& fallback) {

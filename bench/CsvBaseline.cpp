@@ -1,3 +1,6 @@
+// rv8rec_csv_baseline: the CSV export of rv8rec as it was before the faster writer (tools/rv8rec
+// at commit d7af4c2), kept unchanged for bench/export_bench.sh to measure rows per second against.
+// Only its "export" command is used there.
 // rv8rec: looks into recording files (.cvx).
 //
 //   rv8rec info FILE                     settings, record count, times, state of the tail

@@ -1,0 +1,148 @@
+// Shared pieces of rv8rec: exit statuses, number and time text, the record range, the export
+// options, the output-file rules and the interface every export format implements.
+#pragma once
+
+#include <cstdint>
+#include <limits>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "logging/RecordingFile.h"
+
+namespace rv8rec {
+
+constexpr int kExitIntact = 0;
+constexpr int kExitDamaged = 1;
+constexpr int kExitUsage = 2;
+
+// Up to 15 significant digits, without an exponent for everyday values (100000, not 1e+05).
+// Writes at most kNumberChars characters to `out` and returns the end.
+constexpr std::size_t kNumberChars = 24;
+char* WriteNumber(char* out, double v);
+std::string Number(double v);
+
+// "2024-03-01 12:34:56.123456 UTC"; the microsecond count when the time is out of range.
+std::string FormatTime(int64_t us);
+// ISO 8601 in UTC with microseconds: "2024-03-01T12:34:56.123456Z" (empty when out of range).
+std::string IsoTime(int64_t us);
+
+// Record numbers to take, inclusive. `given` when the user chose them with --records.
+struct RecordRange {
+    uint32_t first = 0;
+    uint32_t last = std::numeric_limits<uint32_t>::max();
+    bool given = false;
+    bool contains(uint32_t n) const { return n >= first && n <= last; }
+    std::string text() const;  // "3", "3-7", or "all"
+};
+// "A-B" (inclusive) or a single record number "A".
+bool ParseRange(std::string_view s, RecordRange& range);
+
+enum class Format { Csv, Sigrok, Wav, Flac, Hdf5 };
+bool ParseFormat(std::string_view s, Format& format);
+const char* FormatName(Format f);
+
+struct ExportOptions {
+    Format format = Format::Csv;
+    std::string output;  // empty or "-": standard output (CSV only)
+    RecordRange range;
+    bool split = false;         // sr, wav, flac: one file per record
+    char delimiter = ',';       // CSV
+    char decimal = '.';         // CSV
+    bool absoluteTime = false;  // CSV: UTC time of each frame instead of the time in the record
+};
+
+// Refuses an output path that is a folder, the recording being exported, or any existing
+// recording file (rv8rec never overwrites a recording). Other existing files are replaced.
+bool CheckOutputPath(const std::string& output, const std::string& input, std::string& why);
+
+// A file written under a temporary name beside its final name and renamed into place only
+// when complete, so that a failed export leaves no partial file and an earlier file with that
+// name stays intact until the new one is whole.
+class StagedFile {
+  public:
+    StagedFile() = default;
+    ~StagedFile();  // discards an uncommitted file
+    StagedFile(const StagedFile&) = delete;
+    StagedFile& operator=(const StagedFile&) = delete;
+
+    // Creates the temporary file (mode 0666 less the umask). Returns its descriptor, -1 on
+    // failure (`why` says why).
+    int create(const std::string& finalPath, std::string& why);
+    const std::string& tempPath() const { return temp_; }
+    const std::string& finalPath() const { return final_; }
+    // Closes the descriptor unless `closed` (someone else closed it) and renames into place.
+    bool commit(std::string& why, bool closed = false);
+    void discard(bool closed = false);
+
+  private:
+    std::string final_, temp_;
+    int fd_ = -1;
+    bool open_ = false;
+};
+
+// "out.wav" and record 12 give "out-000012.wav"; names without an extension get the number
+// at the end.
+std::string SplitName(const std::string& output, uint32_t record);
+
+// The whole number of hertz that formats holding an integer sample rate (sr, wav, flac)
+// store for `rate`: rounded to the nearest whole number, which must be from 1 to `max`.
+// Returns 0 (and `why`) when the rate can't be stored.
+uint64_t WholeRate(double rate, uint64_t max, std::string& why);
+// Says on stderr, once per rate, that `rate` is stored as `whole` hertz when they differ.
+void NoteRounding(double rate, uint64_t whole, const char* format);
+
+// For formats with one sample rate per file: every record with samples in one file must have
+// the rate of the first.
+class OneRate {
+  public:
+    // False (and `why`) when the record's rate differs from the first record's.
+    bool accept(const rv8::RecordingRecord& record, std::string& why);
+    bool known() const { return known_; }
+    double rate() const { return rate_; }
+
+  private:
+    bool known_ = false;
+    double rate_ = 0;
+    uint32_t firstNumber_ = 0;
+};
+
+// One export format. The driver calls begin() once with the file header, record() for each
+// selected record in order, then finish() to complete the output or abandon() to remove it.
+// A false return ends the export; error() says why.
+class Exporter {
+  public:
+    virtual ~Exporter() = default;
+    virtual bool begin(const rv8::RecordingHeader& header) = 0;
+    virtual bool record(const rv8::RecordingRecord& record) = 0;
+    virtual bool finish() = 0;
+    virtual void abandon() = 0;
+    // Whether an output with no record is still worth writing when the file is damaged
+    // (CSV writes its header row, as it always has).
+    virtual bool keepsEmptyOutput() const { return false; }
+    const std::string& error() const { return error_; }
+
+  protected:
+    bool fail(std::string why) {
+        error_ = std::move(why);
+        return false;
+    }
+    std::string error_;
+};
+
+// Runs `inner` in a thread of its own, fed through a short queue of record copies, so that
+// reading and checking the next records overlaps writing the last ones (2 cores: about twice
+// the throughput for the formats whose writing costs as much as the reading).
+std::unique_ptr<Exporter> MakeThreadedExporter(std::unique_ptr<Exporter> inner);
+
+std::unique_ptr<Exporter> MakeCsvExporter(const ExportOptions& options);
+std::unique_ptr<Exporter> MakeSigrokExporter(const ExportOptions& options,
+                                             const std::string& input);
+std::unique_ptr<Exporter> MakeAudioExporter(const ExportOptions& options, const std::string& input);
+std::unique_ptr<Exporter> MakeHdf5Exporter(const ExportOptions& options, const std::string& input);
+
+// Runs an export: reads the file one record at a time and hands the selected records to the
+// format's exporter. Returns the exit status.
+int RunExport(const std::string& input, const ExportOptions& options);
+
+}  // namespace rv8rec

@@ -1,0 +1,232 @@
+// rv8rec export --format csv: one row per frame, the record number, the time and each channel
+// in volts.
+//
+// Every number is printed as Number() prints it (std::to_chars, 15 significant digits). The
+// text of a volt value depends only on the channel and the 16-bit sample, and the text of a
+// time in the record only on the frame index and the record's rate, so both are formatted once
+// and then copied: a recording has at most 65536 distinct values per channel, and its records
+// usually share one rate. Rows are built in a large buffer and written with write(2).
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <ctime>
+#include <vector>
+
+#include "tools/rv8rec/Common.h"
+
+namespace rv8rec {
+
+namespace {
+
+constexpr std::size_t kBufferBytes = 1 << 20;
+constexpr std::size_t kMaxCachedChannels = 64;     // 1.5 MB of text cache per channel
+constexpr std::size_t kMaxCachedFrames = 1 << 20;  // 24 MB of time text at most
+
+// A formatted number; n == 0 until it is formatted.
+struct Text {
+    char s[kNumberChars - 1];
+    uint8_t n = 0;
+};
+static_assert(sizeof(Text) == kNumberChars);
+
+class CsvExporter final : public Exporter {
+  public:
+    explicit CsvExporter(const ExportOptions& o) : o_(o) {}
+
+    bool begin(const rv8::RecordingHeader& h) override {
+        if (!o_.output.empty() && o_.output != "-") {
+            fd_ = staged_.create(o_.output, error_);
+            if (fd_ < 0) return false;
+            toFile_ = true;
+        }
+        channels_ = h.channelCount;
+        // Record number, time (up to 64 characters of UTC time), channels, line end.
+        rowMax_ = 16 + 64 + static_cast<std::size_t>(channels_) * (kNumberChars + 1) + 1;
+        buf_.resize(std::max(kBufferBytes, 4 * rowMax_) + kNumberChars);
+        std::string line = "record";
+        line += o_.delimiter;
+        line += o_.absoluteTime ? "time_utc" : "time_s";
+        for (uint16_t c = 0; c < channels_; ++c) {
+            const rv8::ChannelRange range = c < h.ranges.size() ? h.ranges[c] : rv8::ChannelRange{};
+            // For the usual symmetric range (lower = -upper) this is sample * upper / 32768.
+            mid_.push_back((range.upper + range.lower) / 2);
+            half_.push_back((range.upper - range.lower) / 2);
+            line += o_.delimiter;
+            line += "ch" + std::to_string(c + 1) + "_V";
+            volts_.emplace_back(c < kMaxCachedChannels ? std::make_unique<Text[]>(65536) : nullptr);
+        }
+        line += '\n';
+        std::memcpy(buf_.data(), line.data(), line.size());
+        used_ = line.size();
+        return true;
+    }
+
+    bool record(const rv8::RecordingRecord& rec) override {
+        char number[16];
+        const std::size_t numberLen = static_cast<std::size_t>(
+            std::to_chars(number, number + sizeof number, rec.number).ptr - number);
+        const bool timed = std::isfinite(rec.sampleRate) && rec.sampleRate > 0;
+        if (timed && !o_.absoluteTime && rec.sampleRate != timesRate_) {
+            times_.clear();
+            timesRate_ = rec.sampleRate;
+        }
+        if (timed && !o_.absoluteTime &&
+            times_.size() < std::min<std::size_t>(rec.frames, kMaxCachedFrames)) {
+            times_.resize(std::min<std::size_t>(rec.frames, kMaxCachedFrames));
+        }
+        const int16_t* samples = rec.samples.data();
+        const char d = o_.delimiter;
+        for (uint32_t i = 0; i < rec.frames; ++i) {
+            if (buf_.size() - kNumberChars - used_ < rowMax_ && !flush()) return false;
+            char* p = buf_.data() + used_;
+            std::memcpy(p, number, numberLen);
+            p += numberLen;
+            *p++ = d;
+            if (!timed) {
+                std::memcpy(p, "nan", 3);
+                p += 3;
+            } else if (o_.absoluteTime) {
+                p = writeUtc(p, rec.timeUs, i, rec.sampleRate);
+            } else if (i < times_.size()) {
+                Text& t = times_[i];
+                if (t.n == 0) fill(t, i / rec.sampleRate);
+                std::memcpy(p, t.s, sizeof t.s);
+                p += t.n;
+            } else {
+                p = writeNumber(p, i / rec.sampleRate);
+            }
+            for (uint16_t c = 0; c < channels_; ++c) {
+                *p++ = d;
+                const int16_t s = samples[static_cast<std::size_t>(i) * channels_ + c];
+                if (Text* cache = volts_[c].get()) {
+                    Text& t = cache[static_cast<uint16_t>(s)];
+                    if (t.n == 0) fill(t, volts(c, s));
+                    std::memcpy(p, t.s, sizeof t.s);
+                    p += t.n;
+                } else {
+                    p = writeNumber(p, volts(c, s));
+                }
+            }
+            *p++ = '\n';
+            used_ = static_cast<std::size_t>(p - buf_.data());
+        }
+        return true;
+    }
+
+    bool finish() override {
+        if (!flush()) return false;
+        if (toFile_) return staged_.commit(error_);
+        return true;
+    }
+
+    void abandon() override {
+        used_ = 0;
+        staged_.discard();
+    }
+
+    bool keepsEmptyOutput() const override { return true; }
+
+  private:
+    double volts(uint16_t c, int16_t s) const {
+        return mid_[c] + static_cast<double>(s) * half_[c] / 32768.0;
+    }
+
+    char* writeNumber(char* p, double v) const {
+        char* end = WriteNumber(p, v);
+        if (o_.decimal != '.') {
+            for (char* q = p; q < end; ++q) {
+                if (*q == '.') *q = o_.decimal;
+            }
+        }
+        return end;
+    }
+
+    void fill(Text& t, double v) const {
+        char tmp[kNumberChars];
+        const char* end = writeNumber(tmp, v);
+        t.n = static_cast<uint8_t>(end - tmp);
+        std::memcpy(t.s, tmp, t.n);
+    }
+
+    // "2024-03-01T12:34:56.123456789Z": the record's time plus i / rate, to the nanosecond.
+    char* writeUtc(char* p, int64_t timeUs, uint32_t i, double rate) {
+        const double offsetNs = std::round(static_cast<double>(i) * 1e9 / rate);
+        if (!(std::fabs(offsetNs) < 9e18)) {
+            std::memcpy(p, "nan", 3);
+            return p + 3;
+        }
+        const __int128 ns = static_cast<__int128>(timeUs) * 1000 + static_cast<int64_t>(offsetNs);
+        __int128 secs = ns / 1000000000;
+        int64_t frac = static_cast<int64_t>(ns % 1000000000);
+        if (frac < 0) {
+            frac += 1000000000;
+            secs -= 1;
+        }
+        if (secs != utcSecond_ || utcLen_ == 0) {
+            utcSecond_ = secs;
+            utcLen_ = 0;
+            std::tm tm{};
+            const std::time_t t = static_cast<std::time_t>(secs);
+            if (static_cast<__int128>(t) == secs && ::gmtime_r(&t, &tm) != nullptr) {
+                utcLen_ = std::strftime(utc_, sizeof utc_, "%Y-%m-%dT%H:%M:%S", &tm);
+            }
+        }
+        if (utcLen_ == 0) {
+            std::memcpy(p, "nan", 3);
+            return p + 3;
+        }
+        std::memcpy(p, utc_, utcLen_);
+        p += utcLen_;
+        *p++ = '.';
+        for (int k = 8; k >= 0; --k) {
+            p[k] = static_cast<char>('0' + frac % 10);
+            frac /= 10;
+        }
+        p += 9;
+        *p++ = 'Z';
+        return p;
+    }
+
+    bool flush() {
+        std::size_t done = 0;
+        while (done < used_) {
+            const ssize_t n = ::write(fd_, buf_.data() + done, used_ - done);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) {
+                used_ = 0;
+                return fail(std::string("cannot write the output") +
+                            (toFile_ ? " " + o_.output : "") + ": " + std::strerror(errno));
+            }
+            done += static_cast<std::size_t>(n);
+        }
+        used_ = 0;
+        return true;
+    }
+
+    ExportOptions o_;
+    StagedFile staged_;
+    int fd_ = 1;
+    bool toFile_ = false;
+    std::vector<char> buf_;
+    std::size_t used_ = 0, rowMax_ = 0;
+    uint16_t channels_ = 0;
+    std::vector<double> mid_, half_;
+    std::vector<std::unique_ptr<Text[]>> volts_;  // per channel, by sample value
+    std::vector<Text> times_;                     // by frame index, for timesRate_
+    double timesRate_ = 0;
+    __int128 utcSecond_ = 0;
+    char utc_[64];
+    std::size_t utcLen_ = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<Exporter> MakeCsvExporter(const ExportOptions& options) {
+    return std::make_unique<CsvExporter>(options);
+}
+
+}  // namespace rv8rec

@@ -1,0 +1,118 @@
+// rv8rec export: the record selection and the outcome, the same for every format.
+#include <cstdio>
+
+#include "tools/rv8rec/Common.h"
+
+namespace rv8rec {
+
+namespace {
+
+std::unique_ptr<Exporter> MakeExporter(const ExportOptions& o, const std::string& input) {
+    switch (o.format) {
+        case Format::Csv:
+            return MakeCsvExporter(o);
+        case Format::Sigrok:
+            return MakeSigrokExporter(o, input);
+        case Format::Wav:
+        case Format::Flac:
+            return MakeThreadedExporter(MakeAudioExporter(o, input));
+        case Format::Hdf5:
+            return MakeThreadedExporter(MakeHdf5Exporter(o, input));
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+int RunExport(const std::string& input, const ExportOptions& options) {
+    const char* path = input.c_str();
+    const bool toStdout = options.output.empty() || options.output == "-";
+    if (!toStdout) {
+        std::string why;
+        if (!CheckOutputPath(options.output, input, why)) {
+            std::fprintf(stderr, "rv8rec: %s\n", why.c_str());
+            return kExitUsage;
+        }
+    }
+    std::unique_ptr<Exporter> exporter = MakeExporter(options, input);
+    bool failed = false;
+    uint64_t exported = 0;
+    uint32_t firstExported = 0, lastExported = 0;
+    int64_t lastSeen = -1;  // number of the last record read
+    const RecordRange& range = options.range;
+
+    const auto onHeader = [&](const rv8::RecordingHeader& h) {
+        if (!exporter->begin(h)) failed = true;
+    };
+    const auto onRecord = [&](const rv8::RecordingRecord& rec) {
+        if (failed) return false;
+        lastSeen = rec.number;
+        if (rec.number < range.first) return true;
+        if (rec.number > range.last) return false;
+        if (!exporter->record(rec)) {
+            failed = true;
+            return false;
+        }
+        if (exported == 0) firstExported = rec.number;
+        lastExported = rec.number;
+        ++exported;
+        return true;
+    };
+    const rv8::RecordingReadResult r = rv8::ScanRecording(input, onRecord, onHeader);
+
+    if (!r.headerOk) {
+        exporter->abandon();
+        std::fprintf(stderr, "rv8rec: %s: %s\n", path, r.error.c_str());
+        return r.ioError ? kExitUsage : kExitDamaged;
+    }
+    if (failed) {
+        exporter->abandon();
+        std::fprintf(stderr, "rv8rec: %s\n", exporter->error().c_str());
+        return kExitUsage;
+    }
+    if (r.ioError) {  // a read error after the header
+        exporter->abandon();
+        std::fprintf(stderr, "rv8rec: %s: %s\n", path, r.error.c_str());
+        return kExitUsage;
+    }
+    const std::string fileHolds = lastSeen < 0
+                                      ? std::string("the file holds no record")
+                                      : "the file holds records 0-" + std::to_string(lastSeen);
+    if (exported == 0) {
+        if (r.damagedTail) {
+            std::fprintf(stderr, "rv8rec: %s: %s\n", path, r.error.c_str());
+            std::fprintf(stderr, "rv8rec: no record exported (records %s; %s before the damage)\n",
+                         range.text().c_str(), fileHolds.c_str());
+            if (exporter->keepsEmptyOutput() && exporter->finish()) return kExitDamaged;
+            exporter->abandon();
+            return kExitDamaged;
+        }
+        exporter->abandon();
+        std::fprintf(stderr, "rv8rec: %s: no record to export (records %s; %s)\n", path,
+                     range.text().c_str(), fileHolds.c_str());
+        return kExitUsage;
+    }
+    if (!exporter->finish()) {
+        exporter->abandon();
+        std::fprintf(stderr, "rv8rec: %s\n", exporter->error().c_str());
+        return kExitUsage;
+    }
+    const bool shortOfRange =
+        range.given && lastSeen < static_cast<int64_t>(range.last) && !r.stoppedByVisitor;
+    const std::string count =
+        std::to_string(exported) + (exported == 1 ? " record (" : " records (") +
+        std::to_string(firstExported) + "-" + std::to_string(lastExported) + ")";
+    if (r.damagedTail) {
+        std::fprintf(stderr, "rv8rec: %s: %s\n", path, r.error.c_str());
+        std::fprintf(stderr, "rv8rec: exported %s, the intact records before the damage\n",
+                     count.c_str());
+        return kExitDamaged;
+    }
+    if (shortOfRange) {
+        std::fprintf(stderr, "rv8rec: exported %s of the records %s asked for; %s\n", count.c_str(),
+                     range.text().c_str(), fileHolds.c_str());
+    }
+    return kExitIntact;
+}
+
+}  // namespace rv8rec

@@ -1,0 +1,228 @@
+// rv8rec export --format h5: an HDF5 file (HDF5 C library) with the header's settings as
+// attributes of the root group and one group per record, /records/000000, /records/000001, ...
+// holding the record's attributes and its samples as stored, int16 of shape (frames, channels).
+// Volts: offset_volts[c] + samples[:, c] * volts_per_unit[c] (root attributes). The layout is
+// described in docs/exports.md.
+#include <hdf5.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <vector>
+
+#include "tools/rv8rec/Common.h"
+
+namespace rv8rec {
+
+namespace {
+
+// The text with every byte sequence that is not UTF-8 replaced by U+FFFD, so that readers that
+// decode strictly (h5py) accept it. The writer stores whole characters; this guards against
+// a file damaged in a way the CRC can't tell.
+std::string ValidUtf8(const std::string& s) {
+    std::string out;
+    out.reserve(s.size());
+    const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+    const std::size_t n = s.size();
+    for (std::size_t i = 0; i < n;) {
+        const unsigned char c = p[i];
+        std::size_t len = c < 0x80         ? 1
+                          : (c >> 5) == 6  ? 2
+                          : (c >> 4) == 14 ? 3
+                          : (c >> 3) == 30 ? 4
+                                           : 0;
+        bool ok = len > 0 && i + len <= n;
+        for (std::size_t k = 1; ok && k < len; ++k)
+            ok = (p[i + k] & 0xC0) == 0x80;
+        if (ok && len > 1) {
+            uint32_t cp = c & (0x7F >> len);
+            for (std::size_t k = 1; k < len; ++k)
+                cp = (cp << 6) | (p[i + k] & 0x3F);
+            static constexpr uint32_t kMin[] = {0, 0, 0x80, 0x800, 0x10000};
+            ok = cp >= kMin[len] && cp <= 0x10FFFF && (cp < 0xD800 || cp > 0xDFFF);
+        }
+        if (ok) {
+            out.append(s, i, len);
+            i += len;
+        } else {
+            out += "\xEF\xBF\xBD";
+            ++i;
+        }
+    }
+    return out;
+}
+
+// The innermost message of the HDF5 error stack.
+std::string Hdf5Message() {
+    std::string msg;
+    H5Ewalk2(
+        H5E_DEFAULT, H5E_WALK_DOWNWARD,
+        [](unsigned n, const H5E_error2_t* e, void* data) -> herr_t {
+            if (n == 0 && e->desc != nullptr) *static_cast<std::string*>(data) = e->desc;
+            return 0;
+        },
+        &msg);
+    return msg.empty() ? std::string("HDF5 error") : msg;
+}
+
+class Hdf5Exporter final : public Exporter {
+  public:
+    Hdf5Exporter(const ExportOptions& o, const std::string& input) : o_(o), input_(input) {}
+    ~Hdf5Exporter() override { abandon(); }
+
+    bool begin(const rv8::RecordingHeader& h) override {
+        H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);  // errors are reported as ours
+        channels_ = h.channelCount;
+        const int fd = staged_.create(o_.output, error_);
+        if (fd < 0) return false;
+        ::close(fd);
+        // The file format of HDF5 1.8 and later (what h5py, MATLAB and h5dump read): compact
+        // groups and attributes, far less metadata for thousands of records.
+        const hid_t fapl = H5Pcreate(H5P_FILE_ACCESS);
+        H5Pset_libver_bounds(fapl, H5F_LIBVER_V18, H5F_LIBVER_LATEST);
+        file_ = H5Fcreate(staged_.tempPath().c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, fapl);
+        H5Pclose(fapl);
+        if (file_ < 0) return hdf5Failed();
+        // The samples are written whole: no fill values first.
+        dcpl_ = H5Pcreate(H5P_DATASET_CREATE);
+        H5Pset_fill_time(dcpl_, H5D_FILL_TIME_NEVER);
+        H5Pset_alloc_time(dcpl_, H5D_ALLOC_TIME_LATE);
+
+        std::vector<double> upper, lower, perUnit, offset;
+        std::vector<std::string> names;
+        for (uint16_t c = 0; c < channels_; ++c) {
+            const rv8::ChannelRange r = c < h.ranges.size() ? h.ranges[c] : rv8::ChannelRange{};
+            upper.push_back(r.upper);
+            lower.push_back(r.lower);
+            perUnit.push_back((r.upper - r.lower) / 2 / 32768.0);
+            offset.push_back((r.upper + r.lower) / 2);
+            names.push_back("CH" + std::to_string(c + 1));
+        }
+        const bool ok =
+            text(file_, "source_file", input_) &&
+            scalar(file_, "format_version", H5T_STD_U16LE, H5T_NATIVE_UINT16, &h.version) &&
+            scalar(file_, "sample_rate", H5T_IEEE_F64LE, H5T_NATIVE_DOUBLE, &h.sampleRate) &&
+            scalar(file_, "channel_count", H5T_STD_U16LE, H5T_NATIVE_UINT16, &h.channelCount) &&
+            texts(file_, "channel_names", names) && doubles(file_, "range_upper_volts", upper) &&
+            doubles(file_, "range_lower_volts", lower) &&
+            doubles(file_, "volts_per_unit", perUnit) && doubles(file_, "offset_volts", offset) &&
+            scalar(file_, "creation_time_us", H5T_STD_I64LE, H5T_NATIVE_INT64, &h.creationTimeUs) &&
+            text(file_, "creation_time", IsoTime(h.creationTimeUs));
+        if (!ok) return hdf5Failed();
+        records_ = H5Gcreate2(file_, "records", H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT);
+        return records_ >= 0 || hdf5Failed();
+    }
+
+    bool record(const rv8::RecordingRecord& rec) override {
+        char name[16];
+        std::snprintf(name, sizeof name, "%06u", rec.number);
+        const hid_t g = H5Gcreate2(records_, name, H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT);
+        if (g < 0) return hdf5Failed();
+        bool ok = scalar(g, "number", H5T_STD_U32LE, H5T_NATIVE_UINT32, &rec.number) &&
+                  scalar(g, "time_us", H5T_STD_I64LE, H5T_NATIVE_INT64, &rec.timeUs) &&
+                  text(g, "time", IsoTime(rec.timeUs)) &&
+                  scalar(g, "sample_rate", H5T_IEEE_F64LE, H5T_NATIVE_DOUBLE, &rec.sampleRate) &&
+                  scalar(g, "event_mark", H5T_STD_I32LE, H5T_NATIVE_INT32, &rec.eventMark) &&
+                  text(g, "comment", ValidUtf8(rec.comment)) &&
+                  scalar(g, "frames", H5T_STD_U32LE, H5T_NATIVE_UINT32, &rec.frames);
+        if (ok) {
+            const hsize_t dims[2] = {rec.frames, channels_};
+            const hid_t space = H5Screate_simple(2, dims, nullptr);
+            const hid_t ds = space < 0 ? -1
+                                       : H5Dcreate2(g, "samples", H5T_STD_I16LE, space, H5P_DEFAULT,
+                                                    dcpl_, H5P_DEFAULT);
+            ok = ds >= 0 && (rec.frames == 0 || H5Dwrite(ds, H5T_NATIVE_INT16, H5S_ALL, H5S_ALL,
+                                                         H5P_DEFAULT, rec.samples.data()) >= 0);
+            if (ds >= 0) H5Dclose(ds);
+            if (space >= 0) H5Sclose(space);
+        }
+        H5Gclose(g);
+        if (!ok) return hdf5Failed();
+        ++count_;
+        return true;
+    }
+
+    bool finish() override {
+        if (!scalar(file_, "record_count", H5T_STD_U64LE, H5T_NATIVE_UINT64, &count_)) {
+            return hdf5Failed();
+        }
+        H5Gclose(records_);
+        records_ = -1;
+        H5Pclose(dcpl_);
+        dcpl_ = -1;
+        const herr_t rc = H5Fclose(file_);
+        file_ = -1;
+        if (rc < 0) return hdf5Failed();
+        return staged_.commit(error_, true);
+    }
+
+    void abandon() override {
+        if (dcpl_ >= 0) H5Pclose(dcpl_);
+        dcpl_ = -1;
+        if (records_ >= 0) H5Gclose(records_);
+        if (file_ >= 0) H5Fclose(file_);
+        records_ = file_ = -1;
+        staged_.discard(true);
+    }
+
+  private:
+    bool hdf5Failed() { return fail(o_.output + ": " + Hdf5Message()); }
+
+    static bool attribute(hid_t loc, const char* name, hid_t fileType, hid_t memType, hid_t space,
+                          const void* value) {
+        if (space < 0) return false;
+        const hid_t a = H5Acreate2(loc, name, fileType, space, H5P_DEFAULT, H5P_DEFAULT);
+        const bool ok = a >= 0 && H5Awrite(a, memType, value) >= 0;
+        if (a >= 0) H5Aclose(a);
+        H5Sclose(space);
+        return ok;
+    }
+
+    static bool scalar(hid_t loc, const char* name, hid_t fileType, hid_t memType,
+                       const void* value) {
+        return attribute(loc, name, fileType, memType, H5Screate(H5S_SCALAR), value);
+    }
+
+    static bool doubles(hid_t loc, const char* name, const std::vector<double>& v) {
+        const hsize_t n = v.size();
+        return attribute(loc, name, H5T_IEEE_F64LE, H5T_NATIVE_DOUBLE,
+                         H5Screate_simple(1, &n, nullptr), v.data());
+    }
+
+    // Variable-length UTF-8 strings (h5py reads them as str).
+    static bool strings(hid_t loc, const char* name, const std::vector<std::string>& v,
+                        bool scalarSpace) {
+        const hid_t type = H5Tcopy(H5T_C_S1);
+        if (type < 0) return false;
+        H5Tset_size(type, H5T_VARIABLE);
+        H5Tset_cset(type, H5T_CSET_UTF8);
+        std::vector<const char*> ptrs;
+        for (const std::string& s : v)
+            ptrs.push_back(s.c_str());
+        const hsize_t n = v.size();
+        const hid_t space = scalarSpace ? H5Screate(H5S_SCALAR) : H5Screate_simple(1, &n, nullptr);
+        const bool ok = attribute(loc, name, type, type, space, ptrs.data());
+        H5Tclose(type);
+        return ok;
+    }
+    static bool text(hid_t loc, const char* name, const std::string& s) {
+        return strings(loc, name, {s}, true);
+    }
+    static bool texts(hid_t loc, const char* name, const std::vector<std::string>& v) {
+        return strings(loc, name, v, false);
+    }
+
+    ExportOptions o_;
+    std::string input_;
+    StagedFile staged_;
+    uint16_t channels_ = 0;
+    hid_t file_ = -1, records_ = -1, dcpl_ = -1;
+    uint64_t count_ = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<Exporter> MakeHdf5Exporter(const ExportOptions& options, const std::string& input) {
+    return std::make_unique<Hdf5Exporter>(options, input);
+}
+
+}  // namespace rv8rec

@@ -1,0 +1,292 @@
+// rv8rec: looks into recording files (.cvx) and converts them for other programs.
+//
+//   rv8rec info FILE                     settings, record count, times, state of the tail
+//   rv8rec verify FILE                   checks every record
+//   rv8rec export FILE [options]         CSV (default), sigrok session, WAV, FLAC or HDF5
+//   rv8rec plot FILE [options] -o OUT    a picture (PNG or SVG), drawn by rv8rec-plot
+//
+// Exit status: 0 intact file, 1 damaged or not a recording file, 2 usage error or a file
+// that cannot be opened or read (or written). Records are read one at a time, so the size of
+// the file does not matter. docs/exports.md describes every export.
+#include <unistd.h>
+
+#include <cerrno>
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tools/rv8rec/Common.h"
+
+namespace {
+
+using rv8::RecordingReadResult;
+using rv8::RecordingRecord;
+using namespace rv8rec;
+
+constexpr char kUsage[] =
+    "usage: rv8rec info FILE\n"
+    "       rv8rec verify FILE\n"
+    "       rv8rec export FILE [--format csv|sr|wav|flac|h5] [-o OUT] [--records A-B]\n"
+    "                          [--split] [--delimiter C] [--decimal C] [--time relative|absolute]\n"
+    "       rv8rec plot FILE [--records A-B] [--size WxH] -o OUT.png|OUT.svg\n"
+    "       rv8rec --help | --version\n";
+
+constexpr char kHelp[] =
+    "\n"
+    "info     the settings, the record count, the first and last record time and the state\n"
+    "verify   checks every record; exit status 0 only for an intact file\n"
+    "export   converts the records (all, or --records A-B inclusive, or --records A):\n"
+    "           --format csv   (default) one row per frame: record, time_s, ch1_V, ch2_V ...;\n"
+    "                          to standard output unless -o OUT is given\n"
+    "             --delimiter C      column separator (',' default; ';' or tab)\n"
+    "             --decimal C        decimal sign ('.' default, or ',' with another delimiter)\n"
+    "             --time absolute    a time_utc column (ISO 8601, UTC) instead of time_s\n"
+    "           --format sr    sigrok session (sigrok-cli, PulseView): CH1, CH2 in volts\n"
+    "           --format wav   16-bit samples as stored, one audio channel per channel\n"
+    "           --format flac  the same, compressed losslessly\n"
+    "           --format h5    HDF5: settings as attributes, /records/NNNNNN/samples\n"
+    "           sr, wav, flac: the records one after another in one file (they must share\n"
+    "           one sample rate), or --split: one file per record, OUT-NNNNNN.EXT\n"
+    "plot     draws one record (time and volt axes) or several (min/max envelope per record)\n"
+    "\n"
+    "exit status: 0 intact, 1 damaged or not a recording, 2 usage error or unreadable file\n"
+    "(or nothing to export, or an output that can't be written)\n";
+
+int Usage() {
+    std::fputs(kUsage, stderr);
+    std::fputs("exit status: 0 intact, 1 damaged or not a recording, 2 usage or unreadable file\n",
+               stderr);
+    return kExitUsage;
+}
+
+int UsageError(const std::string& why) {
+    std::fprintf(stderr, "rv8rec: %s\n", why.c_str());
+    return Usage();
+}
+
+// Exit status for a finished read, with the message on stderr for anything but intact.
+int Outcome(const RecordingReadResult& r, const char* path) {
+    if (!r.headerOk || r.damagedTail) {
+        std::fprintf(stderr, "rv8rec: %s: %s\n", path, r.error.c_str());
+        return r.ioError ? kExitUsage : kExitDamaged;
+    }
+    return kExitIntact;
+}
+
+int Info(const char* path) {
+    uint64_t minFrames = std::numeric_limits<uint64_t>::max(), maxFrames = 0;
+    double minRate = 0, maxRate = 0;
+    const RecordingReadResult r = rv8::ScanRecording(path, [&](const RecordingRecord& rec) {
+        if (rec.frames < minFrames) minFrames = rec.frames;
+        if (rec.frames > maxFrames) maxFrames = rec.frames;
+        if (rec.number == 0 || rec.sampleRate < minRate) minRate = rec.sampleRate;
+        if (rec.number == 0 || rec.sampleRate > maxRate) maxRate = rec.sampleRate;
+        return true;
+    });
+    if (!r.headerOk) return Outcome(r, path);
+    const rv8::RecordingHeader& h = r.header;
+    std::printf("File:            %s\n", path);
+    std::printf("File size:       %" PRIu64 " bytes\n", r.fileSize);
+    std::printf("Format version:  %u\n", static_cast<unsigned>(h.version));
+    std::printf("Channels:        %u\n", static_cast<unsigned>(h.channelCount));
+    std::printf("Sample format:   16-bit signed\n");
+    std::printf("Sample rate:     %s Hz\n", Number(h.sampleRate).c_str());
+    for (std::size_t c = 0; c < h.ranges.size(); ++c) {
+        std::printf("Channel %zu range: %s V to %s V\n", c + 1, Number(h.ranges[c].upper).c_str(),
+                    Number(h.ranges[c].lower).c_str());
+    }
+    std::printf("Created:         %s\n", FormatTime(h.creationTimeUs).c_str());
+    std::printf("Records:         %" PRIu64 "\n", r.recordCount);
+    if (r.recordCount > 0) {
+        std::printf("First record:    %s\n", FormatTime(r.firstTimeUs).c_str());
+        std::printf("Last record:     %s\n", FormatTime(r.lastTimeUs).c_str());
+        std::printf("Frames/record:   %" PRIu64 " to %" PRIu64 "\n", minFrames, maxFrames);
+        std::printf("Record rates:    %s Hz to %s Hz\n", Number(minRate).c_str(),
+                    Number(maxRate).c_str());
+    }
+    if (r.damagedTail) {
+        std::printf("State:           damaged tail, %s\n", r.error.c_str());
+    } else {
+        std::printf("State:           intact\n");
+    }
+    std::fflush(stdout);
+    return Outcome(r, path);
+}
+
+int Verify(const char* path) {
+    const RecordingReadResult r = rv8::ScanRecording(path, nullptr);
+    if (r.headerOk && !r.damagedTail) {
+        std::printf("%s: intact, %" PRIu64 " records\n", path, r.recordCount);
+    } else if (r.headerOk) {
+        std::printf("%s: DAMAGED after %" PRIu64 " intact records, at byte offset %" PRIu64
+                    " (record index %" PRIu64 ")\n",
+                    path, r.recordCount, r.tailOffset, r.tailIndex);
+    } else if (!r.ioError) {
+        std::printf("%s: DAMAGED header\n", path);
+    }
+    std::fflush(stdout);
+    return Outcome(r, path);
+}
+
+// "--name VALUE" or "--name=VALUE" at argv[i]; advances i past the value.
+bool OptionValue(int argc, char** argv, int& i, std::string_view name, std::string_view& value) {
+    const std::string_view arg = argv[i];
+    if (arg == name) {
+        if (i + 1 >= argc) return false;
+        value = argv[++i];
+        return true;
+    }
+    if (arg.size() > name.size() && arg.starts_with(name) && arg[name.size()] == '=') {
+        value = arg.substr(name.size() + 1);
+        return true;
+    }
+    return false;
+}
+
+bool ParseChar(std::string_view s, char& c) {
+    if (s == "tab" || s == "\\t") {
+        c = '\t';
+        return true;
+    }
+    if (s.size() != 1) return false;
+    c = s[0];
+    return true;
+}
+
+int Export(int argc, char** argv) {
+    ExportOptions o;
+    const char* path = nullptr;
+    bool csvOptions = false;
+    for (int i = 2; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        std::string_view v;
+        if (arg == "--records" || arg.starts_with("--records=")) {
+            if (!OptionValue(argc, argv, i, "--records", v)) return Usage();
+            if (!ParseRange(v, o.range)) {
+                std::fprintf(stderr, "rv8rec: --records wants A-B or A (record numbers from 0)\n");
+                return kExitUsage;
+            }
+        } else if (arg == "--format" || arg.starts_with("--format=")) {
+            if (!OptionValue(argc, argv, i, "--format", v)) return Usage();
+            if (!ParseFormat(v, o.format)) {
+                return UsageError("--format wants csv, sr, wav, flac or h5");
+            }
+        } else if (arg == "-o" || arg == "--output" || arg.starts_with("--output=")) {
+            if (arg == "-o") {
+                if (i + 1 >= argc) return Usage();
+                v = argv[++i];
+            } else if (!OptionValue(argc, argv, i, "--output", v)) {
+                return Usage();
+            }
+            if (v.empty()) return UsageError("-o wants a file name");
+            o.output = std::string(v);
+        } else if (arg == "--split") {
+            o.split = true;
+        } else if (arg == "--delimiter" || arg.starts_with("--delimiter=")) {
+            if (!OptionValue(argc, argv, i, "--delimiter", v) || !ParseChar(v, o.delimiter)) {
+                return UsageError("--delimiter wants , ; | space or tab");
+            }
+            csvOptions = true;
+        } else if (arg == "--decimal" || arg.starts_with("--decimal=")) {
+            if (!OptionValue(argc, argv, i, "--decimal", v) || !ParseChar(v, o.decimal) ||
+                (o.decimal != '.' && o.decimal != ',')) {
+                return UsageError("--decimal wants . or ,");
+            }
+            csvOptions = true;
+        } else if (arg == "--time" || arg.starts_with("--time=")) {
+            if (!OptionValue(argc, argv, i, "--time", v) || (v != "relative" && v != "absolute")) {
+                return UsageError("--time wants relative or absolute");
+            }
+            o.absoluteTime = v == "absolute";
+            csvOptions = true;
+        } else if (!arg.starts_with("-") && path == nullptr) {
+            path = argv[i];
+        } else {
+            return Usage();
+        }
+    }
+    if (path == nullptr) return Usage();
+    const bool csv = o.format == Format::Csv;
+    if (csvOptions && !csv) return UsageError("--delimiter, --decimal and --time are for csv");
+    if (o.delimiter == o.decimal)
+        return UsageError("the delimiter and the decimal sign must differ");
+    if (std::string_view(",;\t| ").find(o.delimiter) == std::string_view::npos) {
+        return UsageError("--delimiter wants , ; | space or tab");
+    }
+    if (o.split && (csv || o.format == Format::Hdf5)) {
+        return UsageError("--split is for sr, wav and flac");
+    }
+    if (!csv && (o.output.empty() || o.output == "-")) {
+        return UsageError(std::string("--format ") + FormatName(o.format) +
+                          " writes a file: give it with -o OUT");
+    }
+    return RunExport(path, o);
+}
+
+// The folder of this executable ("" when unknown).
+std::string OwnFolder() {
+    std::vector<char> buf(4096);
+    const ssize_t n = ::readlink("/proc/self/exe", buf.data(), buf.size() - 1);
+    if (n <= 0) return std::string();
+    std::string self(buf.data(), static_cast<std::size_t>(n));
+    const std::size_t slash = self.rfind('/');
+    return slash == std::string::npos ? std::string() : self.substr(0, slash);
+}
+
+// Runs rv8rec-plot with the arguments after "plot": first the one beside this executable,
+// then the installed one.
+int Plot(int argc, char** argv) {
+    std::vector<std::string> tried;
+    const std::string own = OwnFolder();
+    std::vector<std::string> candidates;
+    if (!own.empty()) candidates.push_back(own + "/rv8rec-plot");
+    candidates.push_back(std::string(RV8_LIBEXEC_DIR) + "/rv8rec-plot");
+    std::vector<char*> args;
+    args.push_back(const_cast<char*>("rv8rec-plot"));
+    for (int i = 2; i < argc; ++i)
+        args.push_back(argv[i]);
+    args.push_back(nullptr);
+    int lastError = ENOENT;
+    for (const std::string& c : candidates) {
+        if (::access(c.c_str(), X_OK) != 0) {
+            lastError = errno;
+            tried.push_back(c);
+            continue;
+        }
+        args[0] = const_cast<char*>(c.c_str());
+        ::execv(c.c_str(), args.data());
+        lastError = errno;  // only reached when execv failed
+        tried.push_back(c);
+    }
+    std::string list;
+    for (const std::string& t : tried)
+        list += "\n  " + t;
+    std::fprintf(stderr, "rv8rec: cannot run the plot program rv8rec-plot (%s); looked for:%s\n",
+                 std::strerror(lastError), list.c_str());
+    return kExitUsage;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 2 && (std::string_view(argv[1]) == "--help" || std::string_view(argv[1]) == "-h")) {
+        std::fputs(kUsage, stdout);
+        std::fputs(kHelp, stdout);
+        return kExitIntact;
+    }
+    if (argc == 2 && std::string_view(argv[1]) == "--version") {
+        std::printf("rv8rec %s\n", RV8_VERSION);
+        return kExitIntact;
+    }
+    if (argc < 3) return Usage();
+    const std::string_view command = argv[1];
+    if (command == "info" && argc == 3) return Info(argv[2]);
+    if (command == "verify" && argc == 3) return Verify(argv[2]);
+    if (command == "export") return Export(argc, argv);
+    if (command == "plot") return Plot(argc, argv);
+    return Usage();
+}
