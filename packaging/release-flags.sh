@@ -4,7 +4,9 @@
 # no CPPFLAGS, so they join the compiler flags, as Debian's own CMake builds do. The flags are
 # passed as cache values rather than in the environment, so that they also apply to a build
 # folder that was configured before. Run from the source folder: -ffile-prefix-map names it.
+# Every hardening feature (adds -Wl,-z,now, "bind now", to the default set) unless the caller chose.
 cd "$ROOT"
+export DEB_BUILD_MAINT_OPTIONS="${DEB_BUILD_MAINT_OPTIONS:-hardening=+all}"
 RELEASE_CPPFLAGS="$(dpkg-buildflags --get CPPFLAGS)"
 RELEASE_LDFLAGS="$(dpkg-buildflags --get LDFLAGS)"
 RELEASE_OPTIONS=(
