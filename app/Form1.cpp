@@ -4,6 +4,8 @@
 #include <cstdlib>
 
 #include <QCloseEvent>
+#include <QCoreApplication>
+#include <QThread>
 
 #include "core/Numbers.h"
 #include "core/Ui.h"
@@ -62,17 +64,22 @@ void Form1::guarded(const char* handler, const std::function<void()>& body) {
     try {
         body();
     } catch (const DriverUnavailable& e) {
-        std::fprintf(stderr, "%s\n", e.what());
-        messages_.show(kProgramTitle, QString::fromStdString(e.what()), MessageIcon::Critical);
-        std::exit(3);
+        if (fatal_.isEmpty()) fatal_ = QString::fromStdString(e.what());
+        Timer1.stop();
+        if (QThread::currentThread()->loopLevel() > 0) {
+            QCoreApplication::exit(3);  // every running event loop returns; main() shuts down
+            return;
+        }
+        // No event loop to return from (a handler called directly): shut down here.
+        std::exit(Shutdown(3));
     } catch (const std::exception& e) {
-        messages_.show(kProgramTitle,
-                       QStringLiteral("%1 failed: %2")
-                           .arg(QLatin1String(handler), QString::fromUtf8(e.what())),
-                       MessageIcon::Critical);
+        messages_.notify(kProgramTitle,
+                         QStringLiteral("%1 failed: %2")
+                             .arg(QLatin1String(handler), QString::fromUtf8(e.what())),
+                         MessageIcon::Critical);
     } catch (...) {
-        messages_.show(kProgramTitle, QStringLiteral("%1 failed.").arg(QLatin1String(handler)),
-                       MessageIcon::Critical);
+        messages_.notify(kProgramTitle, QStringLiteral("%1 failed.").arg(QLatin1String(handler)),
+                         MessageIcon::Critical);
     }
 }
 
@@ -243,13 +250,41 @@ void Form1::Form_Unload() {
     if (unloaded_) return;
     unloaded_ = true;
     Timer1.stop();
-    WriteVelmarFileII1.CloseFile();
+    const bool wasOpen = WriteVelmarFileII1.isOpen();
+    if (!WriteVelmarFileII1.CloseFile() && wasOpen) {
+        // The last chance to tell: the program may end right after this.
+        const QString text = QStringLiteral("The recording was ended with a problem.\n%1")
+                                 .arg(WriteVelmarFileII1.errorString());
+        std::fprintf(stderr, "%s\n", qPrintable(text));
+        messages_.show(QStringLiteral("Log file"), text, MessageIcon::Warning);
+    }
 }
 
 void Form1::Form_Terminate() {
     if (terminated_) return;
     terminated_ = true;
     driver_.ExitInstrument();
+}
+
+int Form1::Shutdown(int loopResult) {
+    // Each step on its own, so that one that fails does not keep the next from running.
+    const auto step = [](const char* what, const auto& body) {
+        try {
+            body();
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "%s: %s\n", what, e.what());
+        } catch (...) {
+            std::fprintf(stderr, "%s failed\n", what);
+        }
+    };
+    step("Form_Unload", [this] { Form_Unload(); });
+    step("Form_Terminate", [this] { Form_Terminate(); });
+    if (fatal_.isEmpty()) return loopResult;
+    step("Message", [this] {
+        std::fprintf(stderr, "%s\n", qPrintable(fatal_));
+        messages_.show(kProgramTitle, fatal_, MessageIcon::Critical);
+    });
+    return 3;
 }
 
 void Form1::closeEvent(QCloseEvent* event) {

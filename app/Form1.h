@@ -40,8 +40,19 @@ class Form1 : public QWidget, public Form1Controls {
     void Command9_Click();
     void InitHardware();
     void Command1_Click();  // "Default!"
+    // Stops the acquisition and closes the recording (synced); one that could not be closed
+    // soundly (the file changed under it, a failed sync) is reported with a modal message, as
+    // the program may end right after. Runs once.
     void Form_Unload();
     void Form_Terminate();
+    // The end of the program after the event loop: Form_Unload (the recording closed and
+    // synced), Form_Terminate, then the message of a fatal error, if one ended the loop. Returns
+    // the exit status: 3 after a fatal error, `loopResult` otherwise. Never throws (the driver
+    // may be unusable by then).
+    int Shutdown(int loopResult);
+    // The error that ended the program from inside a handler (a driver function that cannot be
+    // resolved), or empty.
+    const QString& fatalError() const { return fatal_; }
 
     // The acquisition cycle.
     void Measure();
@@ -75,7 +86,10 @@ class Form1 : public QWidget, public Form1Controls {
   private:
     void createSubsystems();
     void connectUi();
-    // Runs a handler at the event boundary: nothing it throws reaches Qt's event loop.
+    // Runs a handler at the event boundary: nothing it throws reaches Qt's event loop. Failures
+    // are shown without waiting (the acquisition loop goes on); a driver that became unusable
+    // (DriverUnavailable) stops the acquisition and quits the event loop with status 3, so that
+    // main() shuts down in order (Shutdown).
     void guarded(const char* handler, const std::function<void()>& body);
 
     Rv8Driver& driver_;
@@ -89,6 +103,7 @@ class Form1 : public QWidget, public Form1Controls {
     std::unique_ptr<Recorder> recorder_;
     bool unloaded_ = false;
     bool terminated_ = false;
+    QString fatal_;
 };
 
 }  // namespace rv8

@@ -32,19 +32,21 @@ int main(int argc, char** argv) {
         messages.show(title, QStringLiteral("Start-up failed: %1").arg(QString::fromUtf8(e.what())),
                       rv8::MessageIcon::Critical);
         return 3;
+    } catch (...) {
+        std::fprintf(stderr, "Start-up failed.\n");
+        messages.show(title, QStringLiteral("Start-up failed."), rv8::MessageIcon::Critical);
+        return 3;
     }
+    // A handler run during start-up (a box's change) that met an unusable driver: the event
+    // loop would forget the request to end, so end here, in the same order.
+    if (!form.fatalError().isEmpty()) return form.Shutdown(3);
     if (!instrumentFound) {
         std::fprintf(stderr, "No instrument answered (serial number 0).\n");
         return 2;
     }
     messages.setParent(&form);
     form.show();
-    const int rc = app.exec();
-    try {
-        form.Form_Unload();  // already done when the window was closed; harmless again
-        form.Form_Terminate();
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "Shutdown: %s\n", e.what());
-    }
-    return rc;
+    // The event loop ends when the window is closed, or with status 3 when the driver became
+    // unusable; either way the recording is closed and synced before the program ends.
+    return form.Shutdown(app.exec());
 }

@@ -1,4 +1,6 @@
-// Fuzzes the recording-file reader (ParseRecording) on arbitrary bytes.
+// Fuzzes the recording-file reader on arbitrary bytes: ParseRecording in memory, and the same
+// bytes read in small pieces (so that records larger than a piece take the streaming path of
+// the reader: CRC first, samples after), from memory and from a file (ScanRecording).
 //
 // Checks, besides "no crash, no undefined behaviour, no endless loop":
 // - no single allocation while reading one record at a time is larger than the input (a
@@ -6,7 +8,8 @@
 // - the result is consistent: records are numbered from 0 without gaps, each holds
 //   frames x channels samples and lies inside the input; without a damaged tail the records
 //   end exactly at the end of the input, with one the tail starts inside it;
-// - reading only the intact part again gives the same records and no damaged tail.
+// - reading only the intact part again gives the same records and no damaged tail;
+// - reading in small pieces, from memory or from a file, gives exactly the same result.
 // Every input is read twice: as it is, and with its checksums made to match (so that the
 // fuzzer reaches past the CRC checks into the length and numbering rules).
 #include <cstdint>
@@ -16,6 +19,8 @@
 #include <vector>
 
 #include <sanitizer/allocator_interface.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include "logging/RecordingFile.h"
 
@@ -56,6 +61,41 @@ void RepairChecksums(std::vector<uint8_t>& b) {
     std::abort();
 }
 
+// The input as a file, for ScanRecording: a memory file, rewritten for each input.
+const int g_file = ::memfd_create("rv8-fuzz-recording", MFD_CLOEXEC);
+const std::string g_filePath = "/proc/self/fd/" + std::to_string(g_file);
+
+bool WriteFile(const uint8_t* data, std::size_t size) {
+    if (g_file < 0 || ::ftruncate(g_file, 0) != 0) return false;
+    for (std::size_t done = 0; done < size;) {
+        const ssize_t n = ::pwrite(g_file, data + done, size - done, static_cast<off_t>(done));
+        if (n <= 0) return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// Pieces small enough to split every record, CRC fields included, at odd places.
+constexpr std::size_t kSmallPiece = 61;
+
+void ExpectSame(const rv8::RecordingReadResult& a, const rv8::RecordingReadResult& b,
+                const std::vector<rv8::RecordingRecord>& bRecords, const char* how) {
+    const bool same = a.headerOk == b.headerOk && a.error == b.error &&
+                      a.recordCount == b.recordCount && a.damagedTail == b.damagedTail &&
+                      a.tailOffset == b.tailOffset && a.tailIndex == b.tailIndex &&
+                      a.ioError == b.ioError && a.fileSize == b.fileSize &&
+                      a.records.size() == bRecords.size();
+    if (!same) Fail(std::string("reading ") + how + " differs: " + a.error + " / " + b.error);
+    for (std::size_t i = 0; i < bRecords.size(); ++i) {
+        const rv8::RecordingRecord& x = a.records[i];
+        const rv8::RecordingRecord& y = bRecords[i];
+        if (x.number != y.number || x.timeUs != y.timeUs || x.frames != y.frames ||
+            x.offset != y.offset || x.comment != y.comment || x.samples != y.samples ||
+            x.eventMark != y.eventMark)
+            Fail(std::string("a record read ") + how + " differs");
+    }
+}
+
 }  // namespace
 
 static void Check(const uint8_t* data, std::size_t size) {
@@ -76,6 +116,28 @@ static void Check(const uint8_t* data, std::size_t size) {
              " bytes of input");
 
     const rv8::RecordingReadResult r = rv8::ParseRecording(data, size);
+
+    // The same in small pieces, from memory and from a file.
+    const rv8::RecordingReadOptions small{kSmallPiece};
+    std::vector<rv8::RecordingRecord> pieced;
+    const auto keep = [&pieced](const rv8::RecordingRecord& rec) {
+        pieced.push_back(rec);
+        return true;
+    };
+    g_largest = 0;
+    g_watch = true;
+    const rv8::RecordingReadResult inPieces = rv8::ParseRecording(data, size, keep, small);
+    g_watch = false;
+    if (g_largest > size && g_largest > 512)
+        Fail("allocated " + std::to_string(g_largest) + " bytes reading in pieces");
+    ExpectSame(r, inPieces, pieced, "in pieces");
+    if (WriteFile(data, size)) {
+        pieced.clear();
+        const rv8::RecordingReadResult fromFile =
+            rv8::ScanRecording(g_filePath, keep, nullptr, small);
+        ExpectSame(r, fromFile, pieced, "from a file");
+    }
+
     if (r.recordCount != r.records.size() || r.recordCount != visited ||
         streamed.recordCount != visited)
         Fail("record counts disagree");

@@ -1,6 +1,7 @@
 // The POSIX side of writing a recording durably: creating the file exclusively, writing all of a
-// buffer, syncing data and the folder, cutting a file back after a failed write, and the thread
-// that syncs an open file once a second. Also the text of an errno value for all of logging/.
+// buffer, syncing data and the folder, cutting a file back after a failed write, checking that an
+// open file is still the one on disk, and the thread that syncs and checks an open file. Also the
+// text of an errno value for all of logging/.
 #pragma once
 
 #include <atomic>
@@ -21,8 +22,9 @@ std::string ErrnoText(int err);
 // A handler the program installed itself is left in place (the write then fails the same way).
 void IgnoreFileSizeSignalOnce();
 
-// Creates `name` (mode 0644) for writing, failing if anything of that name exists. Returns the
-// descriptor, or -1 with errno set.
+// Creates `name` (mode 0644) for appending, failing if anything of that name exists. Returns the
+// descriptor, or -1 with errno set. Every write lands at the file's end as it is then, so a file
+// another program shortened never gets a hole at the old offset.
 int CreateExclusive(const char* name);
 // Writes all n bytes, continuing after partial writes and interruptions. Returns 0 or errno.
 int WriteAll(int fd, const uint8_t* p, std::size_t n);
@@ -33,24 +35,62 @@ void SyncFolder(const char* folder);
 // Cuts the file to `size` bytes and syncs it. Returns 0 or the errno of the failed ftruncate.
 int CutBack(int fd, uint64_t size);
 
+// What became of an open file, judged from its descriptor and its name.
+enum class FileFate {
+    Intact,
+    Deleted,     // no name leads to it any more (the file or its folder was removed)
+    Moved,       // it still exists, but its name no longer leads to it (renamed, moved)
+    Replaced,    // its name leads to another file now
+    Shortened,   // it holds fewer bytes than were written to it
+    Lengthened,  // it holds more bytes than were written to it
+};
+
+// The device and inode of an open file, taken when it was created.
+struct FileIdentity {
+    uint64_t device = 0;
+    uint64_t inode = 0;
+};
+// False (errno set) when fstat fails.
+bool IdentityOf(int fd, FileIdentity& id);
+
+// Compares the open file `fd` with what was written to it: that it still has a name, that
+// `path` (best absolute) still leads to it, and that it holds exactly `written` bytes (at least
+// `written` when `atLeast`, for a check that may run while a write is under way). A name that
+// cannot be looked up for another reason than its absence (a permission, a slow disk) counts as
+// intact. `size` receives the size found.
+FileFate CheckFile(int fd, const char* path, const FileIdentity& id, uint64_t written, bool atLeast,
+                   uint64_t& size);
+
 // Syncs the open file about once a second on a thread of its own, so that the wait for the
-// disk never stalls the acquisition loop that writes the records. The first failure is kept
-// for the writer, which then ends the recording.
+// disk never stalls the acquisition loop that writes the records, and four times a second
+// checks that the file is still the one on disk with at least the bytes written so far
+// (CheckFile). The first failed sync or the first finding is kept for the writer, which then
+// ends the recording; the thread ends there.
 class BackgroundSync {
   public:
     ~BackgroundSync() { stop(); }
 
-    void start(int fd);
+    // `written` is the writer's count of bytes written, updated after each complete record.
+    void start(int fd, std::string path, FileIdentity id, const std::atomic<uint64_t>* written);
     // Stops and joins the thread; the file is not synced here.
     void stop();
+    // errno of the first failed sync, or 0.
     int error() const { return error_.load(); }
+    // The first finding of CheckFile other than Intact, with the file's size then.
+    FileFate fate() const { return fate_.load(); }
+    uint64_t sizeSeen() const { return sizeSeen_.load(); }
 
   private:
     void run();
 
     int fd_ = -1;
+    std::string path_;
+    FileIdentity id_;
+    const std::atomic<uint64_t>* written_ = nullptr;
     bool stopping_ = false;
     std::atomic<int> error_{0};
+    std::atomic<FileFate> fate_{FileFate::Intact};
+    std::atomic<uint64_t> sizeSeen_{0};
     std::mutex mutex_;
     std::condition_variable wake_;
     std::thread thread_;

@@ -12,6 +12,13 @@ namespace rv8 {
 
 namespace {
 const QString kLogTitle = QStringLiteral("Log file");
+constexpr int kWatchIntervalMs = 100;
+}  // namespace
+
+Recorder::Recorder(RecorderControls controls, WriteVelmarFileII& writer, Messages& messages)
+    : c_(controls), writer_(writer), messages_(messages) {
+    watch_.setInterval(kWatchIntervalMs);
+    QObject::connect(&watch_, &QTimer::timeout, [this] { Watch(); });
 }
 
 QString Recorder::FirstListedFile(const QString& pattern) {
@@ -68,20 +75,44 @@ void Recorder::StartSteps() {
     const double s2 = TextToNumber(c_.SetSenseCh2TextBox.text());
     writer_.SetChannelRange(s2, -s2, 1);
     if (!writer_.OpenFile()) {
-        Fail(QStringLiteral("The recording could not be started.\n%1").arg(writer_.errorString()));
+        // Answers the user's own click: shown modally.
+        Fail(QStringLiteral("The recording could not be started.\n%1").arg(writer_.errorString()),
+             true);
         return;
     }
     c_.eventcount.setText(QStringLiteral("0/8000"));
+    watch_.start();
 }
 
 void Recorder::StopSteps() {
-    writer_.CloseFile();
+    watch_.stop();
+    const bool wasOpen = writer_.isOpen();
+    if (!writer_.CloseFile() && wasOpen) {
+        messages_.notify(kLogTitle,
+                         QStringLiteral("The recording was ended with a problem.\n%1")
+                             .arg(writer_.errorString()),
+                         MessageIcon::Warning);
+    }
     for (QPushButton* b : c_.steppers)
         b->setEnabled(true);
 }
 
-void Recorder::Fail(const QString& text) {
-    messages_.show(kLogTitle, text, MessageIcon::Warning);
+void Recorder::Watch() {
+    if (!writer_.isOpen()) {
+        watch_.stop();
+        return;
+    }
+    if (!writer_.CheckOpenFile()) {
+        Fail(QStringLiteral("The recording was ended.\n%1").arg(writer_.errorString()));
+    }
+}
+
+void Recorder::Fail(const QString& text, bool modal) {
+    if (modal) {
+        messages_.show(kLogTitle, text, MessageIcon::Warning);
+    } else {
+        messages_.notify(kLogTitle, text, MessageIcon::Warning);
+    }
     if (c_.Check1.isChecked()) {
         c_.Check1.setChecked(false);  // runs the stop steps
     } else {

@@ -1,6 +1,10 @@
 // Recording start and stop ("Log to Corvex file!") and the logging step that ends every display
 // pass: while a recording is open, each pass appends one record (numbered comment, event mark 1
-// and the block of both channels with the two lowest bits of every sample cleared).
+// and the block of both channels with the two lowest bits of every sample cleared). While a
+// recording is open the file is also watched between passes (the writer's background check,
+// polled ten times a second), so that a deleted, replaced or shortened file ends the recording
+// with a message even when no pass runs. Failures met while recording are shown without
+// waiting (Messages::notify): the acquisition loop goes on.
 #pragma once
 
 #include <array>
@@ -10,6 +14,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTimer>
 
 #include "core/Messages.h"
 #include "logging/WriteVelmarFileII.h"
@@ -32,8 +37,7 @@ class Recorder {
   public:
     static constexpr int16_t kCapacity = 8000;
 
-    Recorder(RecorderControls controls, WriteVelmarFileII& writer, Messages& messages)
-        : c_(controls), writer_(writer), messages_(messages) {}
+    Recorder(RecorderControls controls, WriteVelmarFileII& writer, Messages& messages);
 
     void Check1_Click();
     // The logging step of a display pass: masks and writes `block` (frames x 2 values) when a
@@ -49,13 +53,17 @@ class Recorder {
   private:
     void StartSteps();
     void StopSteps();
-    // Ends a recording that failed: tells the user and clears the box (its stop steps run).
-    void Fail(const QString& text);
+    // Ends a recording that failed: tells the user (modal only when asked: a failure met while
+    // recording never waits for a person) and clears the box (its stop steps run).
+    void Fail(const QString& text, bool modal = false);
+    // Between passes: ends the recording when the writer's background check found a problem.
+    void Watch();
 
     RecorderControls c_;
     WriteVelmarFileII& writer_;
     Messages& messages_;
     double rateInFile_ = 0;  // sample rate last handed to the writer
+    QTimer watch_;           // runs while a recording is open
 };
 
 }  // namespace rv8

@@ -57,6 +57,10 @@ constexpr std::size_t kRecOffFrames = 32;
 // Longest comment stored, in bytes of UTF-8. Longer comments are cut at a character boundary.
 constexpr uint32_t kMaxCommentBytes = 65536;
 
+// The readers check each record by streaming it through the CRC in pieces of at most this
+// many bytes (every record the window writes, at most 590 KB, is one piece).
+constexpr std::size_t kReadChunkBytes = std::size_t{4} << 20;
+
 // Bytes of a whole record (header, comment, samples, CRC); computed in 64 bits, so it never
 // overflows for any count the header fields can hold.
 constexpr uint64_t RecordSize(uint64_t commentBytes, uint64_t frames, uint64_t channels) {
@@ -138,6 +142,9 @@ struct RecordingReadResult {
     int64_t firstTimeUs = 0;  // times of the first and last complete records (if any)
     int64_t lastTimeUs = 0;
     bool ioError = false;  // the file could not be opened or read (not a content problem)
+    // Reading stopped (damagedTail and ioError set) because memory for a record, or for the
+    // records kept so far, ran out; the file itself may be sound beyond that point.
+    bool outOfMemory = false;
 };
 
 // Called for each complete, checked record in file order; return false to stop reading.
@@ -145,14 +152,34 @@ using RecordingVisitor = std::function<bool(const RecordingRecord&)>;
 // Called once with the header, when it is sound, before the first record.
 using RecordingHeaderVisitor = std::function<void(const RecordingHeader&)>;
 
+// Memory: whatever the file's length fields claim, a reader holds at most one piece of
+// kReadChunkBytes ahead of the bytes it has read. A record larger than a piece is first streamed
+// through the CRC alone; only when its CRC matched, and only when there is a visitor, is it read
+// again into the record handed to the visitor (so a hostile length costs reading the bytes,
+// never memory for them, and a valid record costs memory for its samples). Should that memory
+// not be had, reading stops there (outOfMemory). No reader throws std::bad_alloc: exceptions
+// from a visitor other than std::bad_alloc pass through.
+//
+// Only regular files are read: a folder, a pipe, a device or a socket is refused (ioError).
+// A file is read up to the size it had when it was opened; one cut while being read ends in an
+// incomplete record (damagedTail), never a crash.
+
+struct RecordingReadOptions {
+    // Size of the pieces records are read in (at least 1). Smaller than kReadChunkBytes only
+    // for tests and fuzzers, which thus reach the path of records larger than a piece.
+    std::size_t chunkBytes = recfile::kReadChunkBytes;
+};
+
 // Reads a whole file into memory.
 RecordingReadResult ReadRecording(const std::string& path);
 // Visits the records one by one, keeping only one record in memory at a time.
 RecordingReadResult ScanRecording(const std::string& path, const RecordingVisitor& visit,
-                                  const RecordingHeaderVisitor& onHeader = nullptr);
+                                  const RecordingHeaderVisitor& onHeader = nullptr,
+                                  const RecordingReadOptions& options = {});
 // The same on bytes already in memory (for tests and fuzzers).
 RecordingReadResult ParseRecording(const uint8_t* data, std::size_t size);
 RecordingReadResult ParseRecording(const uint8_t* data, std::size_t size,
-                                   const RecordingVisitor& visit);
+                                   const RecordingVisitor& visit,
+                                   const RecordingReadOptions& options = {});
 
 }  // namespace rv8

@@ -1,7 +1,11 @@
 #include "logging/WriteVelmarFileII.h"
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <climits>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include <unistd.h>
@@ -30,6 +34,53 @@ QString ErrnoQText(int err) {
     return QString::fromStdString(ErrnoText(err));
 }
 
+// `name` as an absolute path, taken as the system would read it (no lexical cleaning: a
+// ".." after a symbolic link means what the kernel makes of it).
+std::string AbsoluteName(const QByteArray& name) {
+    if (name.startsWith('/')) return name.toStdString();
+    char cwd[PATH_MAX];
+    if (::getcwd(cwd, sizeof cwd) == nullptr) return name.toStdString();
+    return std::string(cwd) + "/" + name.toStdString();
+}
+
+// What the user is told when the file changed under the writer.
+QString FateText(FileFate fate, const QString& path, uint64_t size, uint64_t written) {
+    switch (fate) {
+        case FileFate::Deleted:
+            return QStringLiteral(
+                       "\"%1\" was deleted while it was recording (the file or its folder was "
+                       "removed); the records written to it are lost")
+                .arg(path);
+        case FileFate::Moved:
+            return QStringLiteral(
+                       "\"%1\" was moved or renamed while it was recording: the name no longer "
+                       "leads to it; the records written so far are in the file under its new "
+                       "name")
+                .arg(path);
+        case FileFate::Replaced:
+            return QStringLiteral(
+                       "\"%1\" was replaced by another file while it was recording; that file "
+                       "was left untouched")
+                .arg(path);
+        case FileFate::Shortened:
+            return QStringLiteral(
+                       "\"%1\" was shortened by another program (to %2 of the %3 bytes "
+                       "written); the records beyond that are lost")
+                .arg(path)
+                .arg(size)
+                .arg(written);
+        case FileFate::Lengthened:
+            return QStringLiteral(
+                       "\"%1\" was changed by another program (%2 bytes were added after its "
+                       "last record); it was cut back to its last complete record")
+                .arg(path)
+                .arg(size - written);
+        case FileFate::Intact:
+            break;
+    }
+    return {};
+}
+
 }  // namespace
 
 struct WriteVelmarFileII::Impl {
@@ -48,7 +99,10 @@ struct WriteVelmarFileII::Impl {
     QString openPath;  // the name the open file (or the failed attempt) was made under
     int fileChannels = 0;
     uint32_t nextNumber = 0;
-    uint64_t goodSize = 0;  // bytes up to the end of the last complete record
+    // Bytes up to the end of the last complete record; the background check reads it.
+    std::atomic<uint64_t> goodSize{0};
+    std::string checkName;  // the open file's name, absolute, for the checks
+    FileIdentity identity;
     BackgroundSync syncer;
     QString error;
 
@@ -70,6 +124,39 @@ struct WriteVelmarFileII::Impl {
         }
         ::close(fd);
         fd = -1;
+    }
+
+    // Ends the recording of a file that another program deleted, moved, replaced or changed.
+    // `size` is the file's size as found; `cutTo` the size to cut it back to, if any: nothing
+    // is cut for a file whose bytes are no longer the writer's to keep.
+    void lose(FileFate fate, uint64_t size, std::optional<uint64_t> cutTo) {
+        syncer.stop();
+        error = FateText(fate, openPath, size, goodSize);
+        if (cutTo) {
+            if (const int cutErr = CutBack(fd, *cutTo); cutErr != 0) {
+                error += QStringLiteral("; cutting it back failed: %1").arg(ErrnoQText(cutErr));
+            }
+        } else {
+            SyncData(fd);  // a moved file keeps its records
+        }
+        ::close(fd);
+        fd = -1;
+    }
+
+    // Ends the recording when the background thread found a failed sync or a changed file;
+    // returns whether the file is still sound.
+    bool takeBackgroundFinding() {
+        if (const int err = syncer.error(); err != 0) {
+            // The kernel may have dropped written pages: the file is no longer trustworthy
+            // beyond what is on disk, so end the recording here.
+            abandon(QStringLiteral("Cannot save to disk"), err);
+            return false;
+        }
+        if (const FileFate fate = syncer.fate(); fate != FileFate::Intact) {
+            lose(fate, syncer.sizeSeen(), std::nullopt);
+            return false;
+        }
+        return true;
     }
 };
 
@@ -148,14 +235,16 @@ bool WriteVelmarFileII::OpenFile() {
         return false;
     }
     // Make the new name itself survive a power loss.
-    const QByteArray folder = QFile::encodeName(QFileInfo(d.path).absolutePath());
+    const QByteArray folder = QFile::encodeName(QFileInfo(QFile::decodeName(name)).absolutePath());
     SyncFolder(folder.constData());
 
     d.fd = fd;
     d.fileChannels = d.channels;
     d.nextNumber = 0;
     d.goodSize = header.size();
-    d.syncer.start(fd);
+    d.checkName = AbsoluteName(name);
+    if (!IdentityOf(fd, d.identity)) d.identity = {};
+    d.syncer.start(fd, d.checkName, d.identity, &d.goodSize);
     d.comment.clear();
     d.eventMark = 0;
     d.error.clear();
@@ -189,6 +278,9 @@ bool WriteVelmarFileII::WriteBlock(const int16_t* samples, int32_t frames) {
                                             : QStringLiteral("no samples given"));
         return false;
     }
+    // A failed sync or a changed file found in the background ends the recording before this
+    // record is written.
+    if (!d.takeBackgroundFinding()) return false;
     const std::size_t commentBytes = static_cast<std::size_t>(d.comment.size());
     const std::size_t total = static_cast<std::size_t>(RecordSize(
         commentBytes, static_cast<uint64_t>(frames), static_cast<uint64_t>(d.fileChannels)));
@@ -205,26 +297,54 @@ bool WriteVelmarFileII::WriteBlock(const int16_t* samples, int32_t frames) {
         d.abandon(QStringLiteral("Cannot write a record to"), err);
         return false;
     }
-    if (const int err = d.syncer.error(); err != 0) {
-        // The kernel may have dropped written pages: the file is no longer trustworthy
-        // beyond what is on disk, so end the recording here.
-        d.abandon(QStringLiteral("Cannot save to disk"), err);
+    // The file is opened for appending, so the record went to the file's end as it was: an
+    // end other than the expected one means another program shortened or lengthened the file.
+    const uint64_t expected = d.goodSize + total;
+    if (const off_t end = ::lseek(d.fd, 0, SEEK_CUR);
+        end >= 0 && static_cast<uint64_t>(end) != expected) {
+        const uint64_t before = static_cast<uint64_t>(end) - total;  // size met by the record
+        if (before < d.goodSize) {
+            d.lose(FileFate::Shortened, before, before);  // takes the record out again
+        } else {
+            d.lose(FileFate::Lengthened, before, d.goodSize.load());
+        }
         return false;
     }
-    d.goodSize += total;
+    d.goodSize = expected;
     ++d.nextNumber;
     d.comment.clear();
     d.eventMark = 0;
     return true;
 }
 
-void WriteVelmarFileII::CloseFile() {
+bool WriteVelmarFileII::CheckOpenFile() {
     Impl& d = *d_;
-    if (d.fd < 0) return;
+    return d.fd < 0 || d.takeBackgroundFinding();
+}
+
+bool WriteVelmarFileII::CloseFile() {
+    Impl& d = *d_;
+    if (d.fd < 0) return true;
+    if (!d.takeBackgroundFinding()) return false;
     d.syncer.stop();
-    if (const int err = SyncData(d.fd); err != 0) d.fail(QStringLiteral("Cannot save"), err);
-    if (::close(d.fd) != 0 && errno != EINTR) d.fail(QStringLiteral("Cannot close"), errno);
+    uint64_t size = 0;
+    const FileFate fate = CheckFile(d.fd, d.checkName.c_str(), d.identity, d.goodSize, false, size);
+    if (fate != FileFate::Intact) {
+        d.lose(fate, size,
+               fate == FileFate::Lengthened ? std::optional<uint64_t>(d.goodSize) : std::nullopt);
+        return false;
+    }
+    bool ok = true;
+    if (const int err = SyncData(d.fd); err != 0) {
+        d.fail(QStringLiteral("Cannot save"), err);
+        ok = false;
+    }
+    if (::close(d.fd) != 0 && errno != EINTR) {
+        d.fail(QStringLiteral("Cannot close"), errno);
+        ok = false;
+    }
     d.fd = -1;
+    return ok;
 }
 
 bool WriteVelmarFileII::isOpen() const {

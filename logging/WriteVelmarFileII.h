@@ -35,11 +35,20 @@ class WriteVelmarFileII {
     void AddEventMark(int32_t mark);
     // Appends one record: the comment and event mark set since the last record, and `frames`
     // frames of ChannelCount interleaved samples. On failure (disk full, size limit, I/O
-    // error) returns false, the file keeps every complete record before it, and the file is
-    // closed.
+    // error, a failed background sync) returns false, the file keeps every complete record
+    // before it, and the file is closed. Also ends the recording (false, errorString() says
+    // what happened) when the file was deleted, moved, replaced, shortened or lengthened by
+    // someone else: found by the background check, or by this record not landing where the
+    // previous one ended.
     [[nodiscard]] bool WriteBlock(const int16_t* samples, int32_t frames);
-    // Syncs and closes the file; does nothing when none is open.
-    void CloseFile();
+    // What WriteBlock does first, without writing: ends the recording and returns false when
+    // the background thread found a failed sync or a changed file (four checks a second).
+    // True while the file is sound or when none is open. Cheap: for polling from the window.
+    [[nodiscard]] bool CheckOpenFile();
+    // Checks the file once more (still there under its name, exactly the bytes written), syncs
+    // and closes it. Returns false, with errorString(), when that check or the sync failed (the
+    // file is closed all the same); true when all went well or none was open.
+    bool CloseFile();
 
     bool isOpen() const;
     QString fileName() const;

@@ -15,17 +15,17 @@
 // The wrapper below stands in for exactly this member function: a change of its signature must
 // change the wrapper too.
 static_assert(std::is_same_v<decltype(&rv8::WriteVelmarFileII::CloseFile),
-                             void (rv8::WriteVelmarFileII::*)()>);
+                             bool (rv8::WriteVelmarFileII::*)()>);
 
 namespace {
 std::map<const rv8::WriteVelmarFileII*, int> closeCalls;
 }
 
 extern "C" {
-void __real__ZN3rv817WriteVelmarFileII9CloseFileEv(rv8::WriteVelmarFileII* self);
-void __wrap__ZN3rv817WriteVelmarFileII9CloseFileEv(rv8::WriteVelmarFileII* self) {
+bool __real__ZN3rv817WriteVelmarFileII9CloseFileEv(rv8::WriteVelmarFileII* self);
+bool __wrap__ZN3rv817WriteVelmarFileII9CloseFileEv(rv8::WriteVelmarFileII* self) {
     ++closeCalls[self];
-    __real__ZN3rv817WriteVelmarFileII9CloseFileEv(self);
+    return __real__ZN3rv817WriteVelmarFileII9CloseFileEv(self);
 }
 }
 

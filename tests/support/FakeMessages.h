@@ -1,4 +1,5 @@
-// Answers the window's modal messages at once and remembers them.
+// Answers the window's modal messages at once and remembers them, with its non-blocking
+// notifications.
 #pragma once
 
 #include <functional>
@@ -14,13 +15,18 @@ class FakeMessages : public Messages {
         QString title;
         QString text;
         MessageIcon icon;
+        bool modal = true;  // false: given to notify()
     };
+    // Every message in order, modal or not.
     std::vector<Shown> shown;
-    std::function<void()> whileShown;  // runs while the message is "up"
+    std::function<void()> whileShown;  // runs while a modal message is "up"
 
     void show(const QString& title, const QString& text, MessageIcon icon) override {
-        shown.push_back({title, text, icon});
+        shown.push_back({title, text, icon, true});
         if (whileShown) whileShown();
+    }
+    void notify(const QString& title, const QString& text, MessageIcon icon) override {
+        shown.push_back({title, text, icon, false});
     }
 };
 

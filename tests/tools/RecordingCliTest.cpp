@@ -1,3 +1,4 @@
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,21 @@ class CliTest : public ::testing::Test {
         const std::vector<uint8_t> bytes = FileBytes(small_);
         damaged_ = path("damaged.cvx");
         WriteBytes(damaged_, std::vector<uint8_t>(bytes.begin(), bytes.end() - 3));
+        // Rates that are not finite beside ordinary ones, and only such rates.
+        const auto withRates = [&](const char* name, std::initializer_list<double> rates) {
+            WriteVelmarFileII odd;
+            ASSERT_TRUE(testing::OpenLikeWindow(odd, qpath(name), rates.begin()[0], 2, 1));
+            for (const double rate : rates) {
+                odd.SampleRate(rate);
+                odd.AddComment(QStringLiteral("odd"));
+                ASSERT_TRUE(odd.WriteBlock(first, 2));
+            }
+            odd.CloseFile();
+        };
+        const double nan = std::numeric_limits<double>::quiet_NaN();
+        const double inf = std::numeric_limits<double>::infinity();
+        withRates("oddrates.cvx", {nan, 100, inf, 200});
+        withRates("nanrates.cvx", {nan, nan});
         notRecording_ = path("text.cvx");
         WriteBytes(notRecording_, std::vector<uint8_t>(100, 'x'));
     }
@@ -64,6 +80,12 @@ TEST_F(CliTest, ExitStatusAndReport) {
           "Channel 2 range: 1 V to -1 V", "Records:         2", "First record:", "Last record:",
           "Record rates:    4 Hz to 1000 Hz", "State:           intact"}},
         {"verify " + Quote(small_), 0, {"intact, 2 records"}},
+        {"info " + Quote(path("oddrates.cvx")),
+         0,
+         {"Record rates:    100 Hz to 200 Hz; 2 records have a rate that is not a finite number"}},
+        {"info " + Quote(path("nanrates.cvx")),
+         0,
+         {"Record rates:    none finite (2 records have a rate that is not a finite number)"}},
         {"info " + Quote(damaged_),
          1,
          {"Records:         1", "damaged tail", "byte offset " + recordOffset, "record 1"}},

@@ -10,8 +10,10 @@
 // the file does not matter. docs/exports.md describes every export.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cinttypes>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -79,12 +81,20 @@ int Outcome(const RecordingReadResult& r, const char* path) {
 
 int Info(const char* path) {
     uint64_t minFrames = std::numeric_limits<uint64_t>::max(), maxFrames = 0;
-    double minRate = 0, maxRate = 0;
+    // The range of the finite rates; records whose rate is NaN or infinite are counted apart,
+    // so that one odd record does not hide the others' rates.
+    double minRate = std::numeric_limits<double>::infinity();
+    double maxRate = -std::numeric_limits<double>::infinity();
+    uint64_t oddRates = 0;
     const RecordingReadResult r = rv8::ScanRecording(path, [&](const RecordingRecord& rec) {
         if (rec.frames < minFrames) minFrames = rec.frames;
         if (rec.frames > maxFrames) maxFrames = rec.frames;
-        if (rec.number == 0 || rec.sampleRate < minRate) minRate = rec.sampleRate;
-        if (rec.number == 0 || rec.sampleRate > maxRate) maxRate = rec.sampleRate;
+        if (!std::isfinite(rec.sampleRate)) {
+            ++oddRates;
+        } else {
+            minRate = std::min(minRate, rec.sampleRate);
+            maxRate = std::max(maxRate, rec.sampleRate);
+        }
         return true;
     });
     if (!r.headerOk) return Outcome(r, path);
@@ -105,8 +115,16 @@ int Info(const char* path) {
         std::printf("First record:    %s\n", FormatTime(r.firstTimeUs).c_str());
         std::printf("Last record:     %s\n", FormatTime(r.lastTimeUs).c_str());
         std::printf("Frames/record:   %" PRIu64 " to %" PRIu64 "\n", minFrames, maxFrames);
-        std::printf("Record rates:    %s Hz to %s Hz\n", Number(minRate).c_str(),
-                    Number(maxRate).c_str());
+        std::string rates = oddRates == r.recordCount
+                                ? std::string("none finite")
+                                : Number(minRate) + " Hz to " + Number(maxRate) + " Hz";
+        if (oddRates > 0) {
+            rates += (oddRates == r.recordCount ? " (" : "; ") + std::to_string(oddRates) +
+                     (oddRates == 1 ? " record has" : " records have") +
+                     " a rate that is not a finite number";
+            if (oddRates == r.recordCount) rates += ")";
+        }
+        std::printf("Record rates:    %s\n", rates.c_str());
     }
     if (r.damagedTail) {
         std::printf("State:           damaged tail, %s\n", r.error.c_str());

@@ -1,0 +1,444 @@
+// The readers of docs/recording-format.md ("Reading"): the header, then one record after the
+// other, each checked by streaming it through the CRC-32 in pieces of at most kReadChunkBytes
+// (RecordingReadOptions).
+// Whatever a length field claims, reading holds at most one piece ahead of the bytes actually
+// read; the samples of a record larger than a piece are collected only after the record was
+// read once and its CRC matched.
+#include <algorithm>
+#include <bit>
+#include <cerrno>
+#include <cstring>
+#include <new>
+#include <stdexcept>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "logging/DurableFile.h"
+#include "logging/RecordingFile.h"
+
+namespace rv8 {
+
+using namespace recfile;
+
+namespace {
+
+// How a read of n bytes went.
+enum class Got { All, Ended, Failed };  // Ended: the file ended first (it shrank)
+
+// Where the bytes come from: a file (read piece by piece) or a buffer in memory.
+class Source {
+  public:
+    virtual ~Source() = default;
+    virtual uint64_t size() const = 0;
+    // Reads exactly n bytes at offset. Callers stay within size().
+    virtual Got read(uint64_t offset, uint8_t* dst, std::size_t n) = 0;
+};
+
+class MemorySource : public Source {
+  public:
+    MemorySource(const uint8_t* data, std::size_t size) : data_(data), size_(size) {}
+    uint64_t size() const override { return size_; }
+    Got read(uint64_t offset, uint8_t* dst, std::size_t n) override {
+        if (n > 0) std::memcpy(dst, data_ + offset, n);
+        return Got::All;
+    }
+
+  private:
+    const uint8_t* data_;
+    std::size_t size_;
+};
+
+class FileSource : public Source {
+  public:
+    explicit FileSource(int fd, uint64_t size) : fd_(fd), size_(size) {}
+    ~FileSource() override { ::close(fd_); }
+    uint64_t size() const override { return size_; }
+    Got read(uint64_t offset, uint8_t* dst, std::size_t n) override {
+        while (n > 0) {
+            // A hole (a sparse file) reads as zeros: they are filled in here rather than paged
+            // in by the kernel, so a hostile sparse file costs neither page cache nor time.
+            const std::size_t hole = HoleAt(offset, n);
+            if (hole > 0) {
+                std::memset(dst, 0, hole);
+                dst += hole;
+                n -= hole;
+                offset += hole;
+                continue;
+            }
+            const ssize_t got = ::pread(fd_, dst, DataAt(offset, n), static_cast<off_t>(offset));
+            if (got < 0 && errno == EINTR) continue;
+            if (got < 0) {
+                error_ = errno;
+                return Got::Failed;
+            }
+            if (got == 0) return Got::Ended;
+            dst += got;
+            n -= static_cast<std::size_t>(got);
+            offset += static_cast<uint64_t>(got);
+        }
+        return Got::All;
+    }
+    int error() const { return error_; }
+
+  private:
+    // Bytes of a hole at `offset`, at most n (0: data, or nothing known; a file system without
+    // holes reports data everywhere). Past the file's present end nothing counts as a hole, so
+    // that a file cut while being read ends the read.
+    std::size_t HoleAt(uint64_t offset, std::size_t n) const {
+        const off_t data = ::lseek(fd_, static_cast<off_t>(offset), SEEK_DATA);
+        if (data >= 0) return static_cast<std::size_t>(std::min<uint64_t>(n, data - offset));
+        if (errno != ENXIO) return 0;
+        struct stat st {};  // a hole up to the end, or past the end
+        if (::fstat(fd_, &st) != 0 || offset + n > static_cast<uint64_t>(st.st_size)) return 0;
+        return n;
+    }
+    // Bytes of data at `offset` before the next hole, at most n (and at least 1).
+    std::size_t DataAt(uint64_t offset, std::size_t n) const {
+        const off_t hole = ::lseek(fd_, static_cast<off_t>(offset), SEEK_HOLE);
+        if (hole < 0 || static_cast<uint64_t>(hole) <= offset) return n;
+        return static_cast<std::size_t>(std::min<uint64_t>(n, hole - offset));
+    }
+
+    int fd_;
+    uint64_t size_;
+    int error_ = 0;
+};
+
+void StopDamaged(RecordingReadResult& r, uint64_t offset, std::string why) {
+    r.damagedTail = true;
+    r.tailOffset = offset;
+    r.tailIndex = r.recordCount;
+    r.error = "record " + std::to_string(r.recordCount) + " at byte offset " +
+              std::to_string(offset) + ": " + why;
+}
+
+// Stops at a failed read: an I/O error, or the file ending before the size it had when it was
+// opened (it was cut while being read: an incomplete record, not an I/O error).
+void StopRead(RecordingReadResult& r, uint64_t offset, Got got) {
+    if (got == Got::Ended) {
+        StopDamaged(r, offset, "incomplete record (the file ended while it was being read)");
+    } else {
+        r.ioError = true;
+        StopDamaged(r, offset, "read error");
+    }
+}
+
+bool ReadHeader(Source& src, RecordingReadResult& r) {
+    const uint64_t size = src.size();
+    r.fileSize = size;
+    uint8_t fixed[kHeaderFixedBytes];
+    if (size < HeaderSize(1)) {
+        r.error = size == 0 ? "the file is empty" : "the file is too short for a header";
+        return false;
+    }
+    const auto readFailed = [&r](Got got) {
+        if (got == Got::Ended) {
+            r.error = "the file is too short for a header (it was cut while being read)";
+        } else {
+            r.ioError = true;
+            r.error = "cannot read the header";
+        }
+        return false;
+    };
+    if (const Got got = src.read(0, fixed, sizeof fixed); got != Got::All) return readFailed(got);
+    if (std::memcmp(fixed, kMagic.data(), kMagic.size()) != 0) {
+        r.error = "not a recording file (wrong magic)";
+        return false;
+    }
+    RecordingHeader& h = r.header;
+    h.version = GetU16(fixed + kOffVersion);
+    h.headerSize = GetU32(fixed + kOffHeaderSize);
+    h.channelCount = GetU16(fixed + kOffChannelCount);
+    h.sampleFormat = GetU16(fixed + kOffSampleFormat);
+    h.sampleRate = GetF64(fixed + kOffSampleRate);
+    if (h.version != kFormatVersion) {
+        r.error = "unsupported format version " + std::to_string(h.version);
+        return false;
+    }
+    if (h.channelCount == 0) {
+        r.error = "the header gives 0 channels";
+        return false;
+    }
+    if (h.headerSize != HeaderSize(h.channelCount)) {
+        r.error = "the header size " + std::to_string(h.headerSize) + " does not match " +
+                  std::to_string(h.channelCount) + " channels";
+        return false;
+    }
+    if (h.headerSize > size) {
+        r.error = "the file is too short for its header";
+        return false;
+    }
+    // At most HeaderSize(65535), about 1 MiB, and no more than the file holds.
+    std::vector<uint8_t> bytes(h.headerSize);
+    if (const Got got = src.read(0, bytes.data(), bytes.size()); got != Got::All) {
+        return readFailed(got);
+    }
+    const std::size_t crcOff = h.headerSize - kRecordCrcBytes;
+    if (Crc32(bytes.data(), crcOff) != GetU32(bytes.data() + crcOff)) {
+        r.error = "the header is damaged (checksum mismatch)";
+        return false;
+    }
+    if (h.sampleFormat != kSampleFormatInt16) {
+        r.error = "unsupported sample format " + std::to_string(h.sampleFormat);
+        return false;
+    }
+    h.ranges.resize(h.channelCount);
+    for (std::size_t c = 0; c < h.channelCount; ++c) {
+        h.ranges[c].upper = GetF64(bytes.data() + kOffRanges + kHeaderRangeBytes * c);
+        h.ranges[c].lower = GetF64(bytes.data() + kOffRanges + kHeaderRangeBytes * c + 8);
+    }
+    h.creationTimeUs = static_cast<int64_t>(GetU64(bytes.data() + crcOff - 8));
+    r.headerOk = true;
+    return true;
+}
+
+// Streams the bytes of one record after its 36-byte header (comment, samples, CRC field)
+// through the CRC, `chunk` holding one piece at a time. With `into`, the comment and samples
+// are also copied into it (its comment and samples already sized). Returns how the reads went
+// and, when they all did, whether the CRC matched.
+Got StreamRecord(Source& src, uint64_t offset, uint64_t total, const uint8_t* head,
+                 std::vector<uint8_t>& chunk, std::size_t piece, RecordingRecord* into,
+                 bool& crcOk) {
+    const uint64_t bodyEnd = total - kRecordCrcBytes;  // record-relative end of the CRC'd bytes
+    const uint64_t commentEnd = kRecordHeaderBytes + (into ? into->comment.size() : 0);
+    uint32_t crc = Crc32(head, kRecordHeaderBytes);
+    uint64_t pos = kRecordHeaderBytes;
+    uint8_t stored[kRecordCrcBytes];
+    while (pos < total) {
+        const std::size_t n = static_cast<std::size_t>(std::min<uint64_t>(total - pos, piece));
+        if (chunk.size() < n) chunk.resize(n);
+        if (const Got got = src.read(offset + pos, chunk.data(), n); got != Got::All) return got;
+        // The CRC field may start inside this piece.
+        const std::size_t crcd =
+            static_cast<std::size_t>(std::min<uint64_t>(n, bodyEnd - std::min(pos, bodyEnd)));
+        crc = Crc32(chunk.data(), crcd, crc);
+        for (std::size_t i = crcd; i < n; ++i)
+            stored[pos + i - bodyEnd] = chunk[i];
+        if (into) {
+            for (std::size_t i = 0; i < crcd;) {
+                const uint64_t at = pos + i;
+                if (at < commentEnd) {
+                    const std::size_t k =
+                        static_cast<std::size_t>(std::min<uint64_t>(crcd - i, commentEnd - at));
+                    std::memcpy(into->comment.data() + (at - kRecordHeaderBytes), chunk.data() + i,
+                                k);
+                    i += k;
+                } else {
+                    std::memcpy(
+                        reinterpret_cast<uint8_t*>(into->samples.data()) + (at - commentEnd),
+                        chunk.data() + i, crcd - i);
+                    i = crcd;
+                }
+            }
+        }
+        pos += n;
+    }
+    crcOk = crc == GetU32(stored);
+    return Got::All;
+}
+
+// Reads the records after the header; `r` holds what was found when this returns or throws.
+void ScanRecords(Source& src, RecordingReadResult& r, const RecordingVisitor& visit,
+                 std::size_t piece) {
+    const uint64_t size = src.size();
+    const uint64_t channels = r.header.channelCount;
+    uint64_t offset = r.header.headerSize;
+    r.tailOffset = offset;
+    std::vector<uint8_t> chunk;  // one piece of a record at a time, reused
+    RecordingRecord rec;
+    // Every pass either ends the loop or moves `offset` forward by at least one record header.
+    while (offset < size) {
+        const uint64_t remaining = size - offset;
+        if (remaining < kRecordHeaderBytes + kRecordCrcBytes) {
+            StopDamaged(r, offset,
+                        "incomplete record (" + std::to_string(remaining) +
+                            " bytes at the end of the file)");
+            break;
+        }
+        uint8_t head[kRecordHeaderBytes];
+        if (const Got got = src.read(offset, head, sizeof head); got != Got::All) {
+            StopRead(r, offset, got);
+            break;
+        }
+        if (GetU32(head + kRecOffMarker) != kRecordMarker) {
+            StopDamaged(r, offset, "no record marker");
+            break;
+        }
+        const uint32_t number = GetU32(head + kRecOffNumber);
+        if (number != r.recordCount) {
+            StopDamaged(r, offset, "record number " + std::to_string(number) + " out of sequence");
+            break;
+        }
+        const uint32_t commentBytes = GetU32(head + kRecOffCommentBytes);
+        if (commentBytes > kMaxCommentBytes) {
+            StopDamaged(r, offset,
+                        "comment length " + std::to_string(commentBytes) + " exceeds the limit");
+            break;
+        }
+        const uint32_t frames = GetU32(head + kRecOffFrames);
+        const uint64_t total = RecordSize(commentBytes, frames, channels);
+        if (total > remaining) {
+            StopDamaged(r, offset,
+                        "incomplete record (needs " + std::to_string(total) + " bytes, " +
+                            std::to_string(remaining) + " left in the file)");
+            break;
+        }
+        // A record that fits in one piece is checked and copied in one pass. A larger one is
+        // checked first and only then, when a visitor wants it, read again into memory: a
+        // hostile frame count costs a stream of bytes through the CRC, never an allocation.
+        const std::size_t count = static_cast<std::size_t>(uint64_t{frames} * channels);
+        const bool onePass = total <= piece;
+        const auto makeRoom = [&] {
+            rec.comment.resize(commentBytes);
+            rec.samples.resize(count);
+        };
+        bool crcOk = false;
+        if (visit && onePass) makeRoom();
+        Got got = StreamRecord(src, offset, total, head, chunk, piece,
+                               visit && onePass ? &rec : nullptr, crcOk);
+        if (got == Got::All && crcOk && visit && !onePass) {
+            try {
+                makeRoom();
+            } catch (const std::bad_alloc&) {
+                r.ioError = true;
+                r.outOfMemory = true;
+                StopDamaged(
+                    r, offset,
+                    "not enough memory to hold the record's " + std::to_string(total) + " bytes");
+                break;
+            }
+            got = StreamRecord(src, offset, total, head, chunk, piece, &rec, crcOk);
+            if (got == Got::All && !crcOk) {
+                StopDamaged(r, offset, "the record changed while it was being read");
+                break;
+            }
+        }
+        if (got != Got::All) {
+            StopRead(r, offset, got);
+            break;
+        }
+        if (!crcOk) {
+            StopDamaged(r, offset, "damaged record (checksum mismatch)");
+            break;
+        }
+        rec.number = number;
+        rec.timeUs = static_cast<int64_t>(GetU64(head + kRecOffTime));
+        rec.sampleRate = GetF64(head + kRecOffSampleRate);
+        rec.eventMark = static_cast<int32_t>(GetU32(head + kRecOffEventMark));
+        rec.frames = frames;
+        rec.offset = offset;
+        if constexpr (std::endian::native != std::endian::little) {
+            for (int16_t& s : rec.samples)
+                s = static_cast<int16_t>(GetU16(reinterpret_cast<const uint8_t*>(&s)));
+        }
+        // The visitor first: a record is counted only once it was handed over.
+        const bool more = !visit || visit(rec);
+        if (r.recordCount == 0) r.firstTimeUs = rec.timeUs;
+        r.lastTimeUs = rec.timeUs;
+        ++r.recordCount;
+        offset += total;
+        r.tailOffset = offset;
+        r.tailIndex = r.recordCount;
+        if (!more) {
+            r.stoppedByVisitor = true;
+            break;
+        }
+    }
+    if (!r.damagedTail && !r.stoppedByVisitor) r.tailOffset = offset;
+}
+
+RecordingReadResult Scan(Source& src, const RecordingVisitor& visit,
+                         const RecordingHeaderVisitor& onHeader,
+                         const RecordingReadOptions& options) {
+    RecordingReadResult r;
+    if (!ReadHeader(src, r)) return r;
+    if (onHeader) onHeader(r.header);
+    try {
+        ScanRecords(src, r, visit, std::max<std::size_t>(options.chunkBytes, 1));
+    } catch (const std::bad_alloc&) {
+        // Memory ran out in a visitor (ReadRecording keeps every record) or in the reader:
+        // reading stops at the next record with what was found so far.
+        r.ioError = true;
+        r.outOfMemory = true;
+        StopDamaged(r, r.tailOffset, "not enough memory to read on");
+    }
+    return r;
+}
+
+std::string NotRegularText(mode_t mode) {
+    if (S_ISDIR(mode)) return "it is a folder";
+    if (S_ISFIFO(mode)) return "it is a pipe (FIFO), not a regular file";
+    if (S_ISCHR(mode) || S_ISBLK(mode)) return "it is a device, not a regular file";
+    if (S_ISSOCK(mode)) return "it is a socket, not a regular file";
+    return "not a regular file";
+}
+
+RecordingReadResult ScanPath(const std::string& path, const RecordingVisitor& visit,
+                             const RecordingHeaderVisitor& onHeader = nullptr,
+                             const RecordingReadOptions& options = {}) {
+    RecordingReadResult r;
+    if (path.find('\0') != std::string::npos) {
+        r.ioError = true;
+        r.error = "cannot open the file: the name contains a NUL character";
+        return r;
+    }
+    // O_NONBLOCK: opening a FIFO must not wait for a writer; it is refused below.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        r.ioError = true;
+        r.error = "cannot open " + path + ": " + ErrnoText(errno);
+        return r;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        const int err = errno;
+        ::close(fd);
+        r.ioError = true;
+        r.error = "cannot read " + path + ": " +
+                  (st.st_mode != 0 ? NotRegularText(st.st_mode) : ErrnoText(err));
+        return r;
+    }
+    FileSource src(fd, static_cast<uint64_t>(st.st_size));
+    r = Scan(src, visit, onHeader, options);
+    if (r.ioError && src.error() != 0) r.error += " (" + ErrnoText(src.error()) + ")";
+    return r;
+}
+
+}  // namespace
+
+RecordingReadResult ReadRecording(const std::string& path) {
+    std::vector<RecordingRecord> records;
+    RecordingReadResult r = ScanPath(path, [&records](const RecordingRecord& rec) {
+        records.push_back(rec);
+        return true;
+    });
+    r.records = std::move(records);
+    return r;
+}
+
+RecordingReadResult ScanRecording(const std::string& path, const RecordingVisitor& visit,
+                                  const RecordingHeaderVisitor& onHeader,
+                                  const RecordingReadOptions& options) {
+    return ScanPath(path, visit, onHeader, options);
+}
+
+RecordingReadResult ParseRecording(const uint8_t* data, std::size_t size) {
+    std::vector<RecordingRecord> records;
+    RecordingReadResult r = ParseRecording(data, size, [&records](const RecordingRecord& rec) {
+        records.push_back(rec);
+        return true;
+    });
+    r.records = std::move(records);
+    return r;
+}
+
+RecordingReadResult ParseRecording(const uint8_t* data, std::size_t size,
+                                   const RecordingVisitor& visit,
+                                   const RecordingReadOptions& options) {
+    MemorySource src(data, data == nullptr ? 0 : size);
+    return Scan(src, visit, nullptr, options);
+}
+
+}  // namespace rv8
