@@ -121,7 +121,14 @@ double TextToNumber(const QString& text) {
     }
     number = mantissa;
     if (number.front() == '.') number.insert(number.begin(), '0');
-    if (state == State::ExpDigits) number += "e" + std::to_string(exponent);
+    if (state == State::ExpDigits) {
+        // Appended piece by piece: GCC 12 at -O3 warns (-Wrestrict) about the string
+        // concatenation "e" + std::to_string(exponent).
+        char digits[24];
+        const auto written = std::to_chars(digits, digits + sizeof digits, exponent);
+        number.push_back('e');
+        number.append(digits, written.ptr);
+    }
     double value = 0.0;
     auto res = std::from_chars(number.data(), number.data() + number.size(), value,
                                std::chars_format::general);

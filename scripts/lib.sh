@@ -7,7 +7,9 @@ PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libkissfft-dev
           libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
           xvfb xauth fonts-dejavu-core python3 python3-numpy clang-format
           libsndfile1-dev libzip-dev libhdf5-dev qt6-svg-dev
-          sigrok-cli sndfile-programs sox hdf5-tools python3-h5py)
+          sigrok-cli sndfile-programs sox hdf5-tools python3-h5py
+          dpkg-dev lintian desktop-file-utils appstream librsvg2-bin libxml2-utils
+          shared-mime-info file)
 
 ensure_packages() {
     local missing=()
