@@ -301,6 +301,7 @@ void Form1::Measure() {
     // never fetched.
     if (recordLength_->recordLength() > kRawBufferSamples) return;
     driver_.GetMeasurementRaw(Ch1Raw[0], Ch2Raw[0]);
+    display_->RecordFetched();
     DisplayPaint();
 }
 

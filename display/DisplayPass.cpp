@@ -75,7 +75,7 @@ void DisplayPass::ReadoutSettings(int32_t reported) {
 }
 
 void DisplayPass::MeasureBlock(int32_t frames) {
-    if (!c_.Kurvo1.readoutsShown()) return;
+    if (!c_.Kurvo1.readoutsShown() || !recordFetched_) return;
     measure::ChannelMeasurement m[2];
     measurer_.measure(SampleBlock_.data(), frames, m);
     c_.Kurvo1.Measurements(m[0], m[1]);

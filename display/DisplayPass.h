@@ -63,6 +63,10 @@ class DisplayPass {
     // First sample of the 1024 that the spectrum view transforms.
     static int32_t SpectrumStart(int32_t recordLength);
 
+    // The instrument delivered a record into the raw buffers: from now on the chart's readouts
+    // measure the buffers (before, they hold no signal, only zeros).
+    void RecordFetched() { recordFetched_ = true; }
+
   private:
     // The chart's readout settings from the controls, and the block's measurements (before the
     // logging step masks the block), when the chart shows its readouts.
@@ -83,6 +87,7 @@ class DisplayPass {
     std::vector<int16_t> SampleBlock_;
     std::vector<int16_t> SpectrumBuffer_;
     measure::Measurer measurer_;
+    bool recordFetched_ = false;
 };
 
 }  // namespace rv8

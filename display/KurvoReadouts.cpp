@@ -132,8 +132,9 @@ Readouts ComputeReadouts(const ReadoutInputs& in) {
                                   VoltsPerDivisionText(VoltsPerDivision(in.ymin[c], in.ymax[c], s));
         }
         if (!in.spectrum) Measured(in.measured[c], fs, s, ch);
-        const bool over = in.spectrum ? in.measured[c].frames > 0 && in.measured[c].overRange
-                                      : in.shownOverRange[c];
+        // Only a measured record can be over range: before the first one the buffers hold zeros.
+        const bool over = in.measured[c].frames > 0 &&
+                          (in.spectrum ? in.measured[c].overRange : in.shownOverRange[c]);
         if (over) ch.overRange = ChannelName(c) + QStringLiteral(" over range");
         if (!in.spectrum && in.triggerSource == c && Positive(s) &&
             std::isfinite(in.triggerLevel[c])) {

@@ -102,6 +102,22 @@ TEST_F(FormTest, ASampleAtTheEndOfTheRangeIsNotedOverRange) {
     EXPECT_TRUE(form->Kurvo1->readouts().channel[0].overRange.isEmpty());
 }
 
+// Before the first measurement the raw buffers hold zeros (the bottom of the range): a redraw
+// then must neither measure them nor call them over range, in either view.
+TEST_F(FormTest, NothingIsMeasuredOrOverRangeBeforeTheFirstRecord) {
+    Start();
+    for (QRadioButton* view : {form->Option1, form->Option2}) {
+        view->click();  // redraws the buffers as they are
+        const kurvo::ChannelReadouts& ch = form->Kurvo1->readouts().channel[0];
+        EXPECT_TRUE(ch.overRange.isEmpty()) << ch.overRange.toStdString();
+        EXPECT_TRUE(ch.mean.isEmpty()) << ch.mean.toStdString();
+    }
+    form->Option1->click();
+    inst.sample = [](int, int32_t) { return uint16_t{0}; };
+    form->Command2->click();
+    EXPECT_EQ(form->Kurvo1->readouts().channel[0].overRange, "CH1 over range");
+}
+
 TEST_F(FormTest, ReadoutsAddNoDriverCallsToTheDisplayPass) {
     Start();
     form->Command2->click();
