@@ -14,8 +14,6 @@ namespace rv8::measure {
 
 namespace {
 
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-
 // The running sums of one channel.
 struct Sums {
     int64_t sum = 0;
