@@ -143,7 +143,7 @@ void PrintExtras(const CollectingReporter& reporter) {
         row.baseline = e.baseline;
         row.target = "< " + FormatDuration(e.maxExtraSeconds);
         if (std::isnan(baseline)) {
-            row.value = "-";
+            row.value = std::string("-");  // a move: GCC 12 at -O3 warns wrongly on "= literal"
             row.met = YesNo(false);
         } else {
             const double extra = figure - baseline;

@@ -140,7 +140,7 @@ class FakeInstrument : public Rv8Driver {
     template <typename... A>
     void log(const char* name, A... args) {
         std::string line = name;
-        ((line += " " + str(args)), ...);
+        ((line += ' ', line += str(args)), ...);
         calls.push_back(line);
     }
     int32_t ret(const char* name, int32_t v) {

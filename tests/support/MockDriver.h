@@ -9,6 +9,11 @@ namespace rv8::testing {
 
 class MockDriver : public Rv8Driver {
   public:
+    // Out of line (MockDriver.cpp): the mock's vtable and its 30 mocked functions are then made
+    // once, not in every test file that uses the mock.
+    MockDriver();
+    ~MockDriver() override;
+
     MOCK_METHOD(void, InitInstrument, (int32_t mode), (override));
     MOCK_METHOD(void, ExitInstrument, (), (override));
     MOCK_METHOD(void, GetSerialNumber, (int32_t & serial), (override));

@@ -252,8 +252,10 @@ void CheckHdf5(ExportReaderTest& test, const std::string& out) {
                                                " 600 (600, 2) int16 " + rec.comment))
             << lines[1 + 2 * k];
         std::string joined;
-        for (std::size_t i = 0; i < rec.samples.size(); ++i)
-            joined += (i ? "," : "") + std::to_string(rec.samples[i]);
+        for (std::size_t i = 0; i < rec.samples.size(); ++i) {
+            if (i > 0) joined += ',';
+            joined += std::to_string(rec.samples[i]);
+        }
         EXPECT_EQ(lines[2 + 2 * k], std::string("samples ") + name + " " + joined);
     }
     EXPECT_EQ(lines.back(), "volts " + std::to_string(kRecords * kFrames) + " True");

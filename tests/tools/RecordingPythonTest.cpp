@@ -39,8 +39,10 @@ print("tail", r.damaged_tail, r.tail_offset, r.tail_index)
 
 std::string Joined(const std::vector<int16_t>& v) {
     std::string s;
-    for (std::size_t i = 0; i < v.size(); ++i)
-        s += (i ? "," : "") + std::to_string(v[i]);
+    for (std::size_t i = 0; i < v.size(); ++i) {
+        if (i > 0) s += ',';
+        s += std::to_string(v[i]);
+    }
     return s;
 }
 
