@@ -69,8 +69,9 @@ FileFate CheckFile(int fd, const char* path, const FileIdentity& id, uint64_t wr
 // Syncs the open file about once a second on a thread of its own, so that the wait for the
 // disk never stalls the acquisition loop that writes the records, and four times a second
 // checks that the file is still the one on disk with at least the bytes written so far
-// (CheckFile). The first failed sync or the first finding is kept for the writer, which then
-// ends the recording; the thread ends there.
+// (CheckFile). After each sync, the pages of what it made durable leave the page cache. The
+// first failed sync or the first finding is kept for the writer, which then ends the recording;
+// the thread ends there.
 class BackgroundSync {
   public:
     ~BackgroundSync() { stop(); }

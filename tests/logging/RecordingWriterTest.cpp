@@ -1,5 +1,9 @@
+#include <fcntl.h>
+#include <linux/magic.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -8,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -262,6 +267,43 @@ TEST_F(WriterTest, FileSizeLimitEndsTheRecordingCleanly) {
     ASSERT_EQ(got.records.size(), 3u);
     EXPECT_EQ(got.fileSize, recfile::HeaderSize(2) + 3 * record);
     EXPECT_EQ(got.records[2].samples, TestBlock(2, kFrames));
+}
+
+// A long recording must not fill the page cache: once the background sync has made records
+// durable, their pages are released (and the records read back intact afterwards).
+TEST_F(WriterTest, SyncedRecordsLeaveThePageCache) {
+    struct statfs fs {};
+    ASSERT_EQ(::statfs(dir_.path().toLocal8Bit().constData(), &fs), 0);
+    if (fs.f_type == TMPFS_MAGIC) GTEST_SKIP() << "a tmpfs folder has no page cache to release";
+    constexpr int kFrames = 130000;
+    WriteVelmarFileII w;
+    ASSERT_TRUE(OpenLikeWindow(w, qpath("c.cvx"), 1e6, 1, 1));
+    // Records for a little over one sync interval, then a few more after it.
+    const auto start = std::chrono::steady_clock::now();
+    int records = 0;
+    while (std::chrono::steady_clock::now() - start < std::chrono::milliseconds(1600)) {
+        ASSERT_TRUE(WriteLikeWindow(w, records++, kFrames));
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    // The first records' pages, as the page cache holds them now.
+    const int fd = ::open(path("c.cvx").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    const std::size_t span = 4u * 520000;
+    void* map = ::mmap(nullptr, span, PROT_READ, MAP_SHARED, fd, 0);
+    ASSERT_NE(map, MAP_FAILED);
+    const long page = ::sysconf(_SC_PAGESIZE);
+    std::vector<unsigned char> resident(span / static_cast<std::size_t>(page));
+    ASSERT_EQ(::mincore(map, span, resident.data()), 0);
+    const auto cached = std::count_if(resident.begin(), resident.end(),
+                                      [](unsigned char r) { return (r & 1) != 0; });
+    ::munmap(map, span);
+    ::close(fd);
+    EXPECT_LT(cached, static_cast<long>(resident.size() / 10))
+        << cached << " of the first " << resident.size() << " pages still cached after " << records
+        << " records";
+    w.CloseFile();
+    const RecordingReadResult got = ReadRecording(path("c.cvx"));
+    EXPECT_EQ(got.records.size(), static_cast<std::size_t>(records)) << got.error;
 }
 
 // Not a test: prints how long one 520 KB record takes (run with
