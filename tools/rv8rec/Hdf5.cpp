@@ -75,11 +75,15 @@ class Hdf5Exporter final : public Exporter {
         const int fd = staged_.create(o_.output, error_);
         if (fd < 0) return false;
         ::close(fd);
+        // HDF5 creates the file itself, under the name just reserved: a file it had to truncate
+        // instead would be written back to the disk as it is closed (what ext4 does for a
+        // file replaced by truncation), a wait that no other export has.
+        ::unlink(staged_.tempPath().c_str());
         // The file format of HDF5 1.8 and later (what h5py, MATLAB and h5dump read): compact
         // groups and attributes, far less metadata for thousands of records.
         const hid_t fapl = H5Pcreate(H5P_FILE_ACCESS);
         H5Pset_libver_bounds(fapl, H5F_LIBVER_V18, H5F_LIBVER_LATEST);
-        file_ = H5Fcreate(staged_.tempPath().c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, fapl);
+        file_ = H5Fcreate(staged_.tempPath().c_str(), H5F_ACC_EXCL, H5P_DEFAULT, fapl);
         H5Pclose(fapl);
         if (file_ < 0) return hdf5Failed();
         // The samples are written whole: no fill values first.
