@@ -5,10 +5,12 @@
 #include <QStyleFactory>
 
 #include "app/Form1.h"
+#include "app/PreciseTimers.h"
 #include "app/QtMessages.h"
 #include "driver/Rv8Library.h"
 
 int main(int argc, char** argv) {
+    rv8::AskForPreciseTimers();
     QApplication app(argc, argv);
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     rv8::QtMessages messages;

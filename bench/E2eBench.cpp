@@ -43,6 +43,7 @@
 #include <unistd.h>
 
 #include "app/Form1.h"
+#include "app/PreciseTimers.h"
 #include "bench/BenchSummary.h"
 #include "core/Messages.h"
 #include "core/Ui.h"
@@ -482,6 +483,7 @@ int main(int argc, char** argv) {
     setenv("RV8SIM_ACQ_MS", "0", 1);
 
     // Start-up, as the program does it.
+    rv8::AskForPreciseTimers();
     QApplication app(argc, argv);
     const QStringList args = QApplication::arguments();
     if (const qsizetype i = args.indexOf(QStringLiteral("--seconds")); i > 0 && i + 1 < args.size())

@@ -2,6 +2,8 @@
 
 #include <QClipboard>
 #include <QGuiApplication>
+#include <QPaintEngine>
+#include <QPaintEvent>
 #include <QPainter>
 
 #include <algorithm>
@@ -256,25 +258,24 @@ int Kurvo::spanRefs(kurvo::SpanRef* refs) const {
 void Kurvo::compose() {
     const QSize sz = surfaceSize();
     if (!frameStale_ && frame_.size() == sz) return;
-    composeGrid(sz);
-    if (frame_.size() != sz) {
-        frame_ = QImage(sz, QImage::Format_RGB32);
-        captionScale_ = 0;
-    }
+    if (frame_.size() != sz) frame_ = QImage(sz, QImage::Format_RGB32);
     frame_.setDevicePixelRatio(pixelRatio());
-    composeTraces();
-    composeCaptions();
+    composeInto(kurvo::SurfaceOf(frame_));
     frameStale_ = false;
+}
+
+void Kurvo::composeInto(const kurvo::Surface& dst) {
+    composeGrid(QSize(dst.width, dst.height));
+    composeTraces(dst);
+    composeCaptions(dst);
 }
 
 void Kurvo::composeGrid(const QSize& sz) {
     if (grid_.size() != sz) buildGrid();
 }
 
-void Kurvo::composeTraces() {
-    const QSize sz = frame_.size();
-    // A copy first if a picture() taken earlier still shares frame_.
-    const kurvo::Surface frame = SurfaceOf(frame_);
+void Kurvo::composeTraces(const kurvo::Surface& frame) {
+    const QSize sz(frame.width, frame.height);
     const kurvo::ConstSurface grid = ConstSurfaceOf(grid_);
 
     // Traces over the graticule; where both are lit the brighter component wins, so faded
@@ -307,9 +308,38 @@ void Kurvo::composeTraces() {
     }
 }
 
-void Kurvo::paintEvent(QPaintEvent*) {
-    compose();
+// Where the window is drawn into an image in memory (the usual case: the raster backing store
+// of a top-level window), the chart is composed straight into it, without a picture of its own
+// that would then be copied there. Only when the whole chart is to be painted, at one device
+// pixel per picture pixel, into a 32-bit image that holds all of it.
+bool Kurvo::paintDirect(QPainter& p, const QPaintEvent& event) {
+    QPaintEngine* engine = p.paintEngine();
+    if (engine == nullptr || engine->type() != QPaintEngine::Raster) return false;
+    QPaintDevice* device = engine->paintDevice();
+    if (device == nullptr || device->devType() != QInternal::Image) return false;
+    auto* image = static_cast<QImage*>(device);
+    if (image->format() != QImage::Format_RGB32 &&
+        image->format() != QImage::Format_ARGB32_Premultiplied)
+        return false;
+    if (!(QRegion(rect()) - event.region()).isEmpty()) return false;
+    const QTransform t = p.deviceTransform();
+    const double r = pixelRatio();
+    if (t.type() > QTransform::TxScale || t.m11() != r || t.m22() != r) return false;
+    const QPoint at(static_cast<int>(t.dx()), static_cast<int>(t.dy()));
+    if (at.x() != t.dx() || at.y() != t.dy()) return false;
+    const QSize sz = surfaceSize();
+    if (sz.isEmpty() || !image->rect().contains(QRect(at, sz))) return false;
+    const kurvo::Surface whole = kurvo::SurfaceOf(*image);
+    const auto stride = static_cast<std::ptrdiff_t>(whole.stride / 4);
+    composeInto(kurvo::Surface{whole.bits + at.y() * stride + at.x(), sz.width(), sz.height(),
+                               whole.stride});
+    return true;
+}
+
+void Kurvo::paintEvent(QPaintEvent* event) {
     QPainter p(this);
+    if (paintDirect(p, *event)) return;
+    compose();
     p.drawImage(QPointF(0, 0), frame_);  // one picture pixel to each screen pixel
 }
 

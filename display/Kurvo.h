@@ -23,6 +23,8 @@
 #include <QPointF>
 #include <QWidget>
 
+class QPainter;
+
 #include "display/KurvoMath.h"
 #include "display/KurvoOverlay.h"
 #include "display/KurvoRaster.h"
@@ -148,12 +150,17 @@ class Kurvo : public QWidget {
     // Everything on screen is composed lazily: changes mark the picture stale and ask for a
     // paint, and the picture is composed once, at the next paint or picture().
     void invalidate();
-    // Composes frame_ if it is stale, in three layers: the graticule (composeGrid), the traces
-    // over it (composeTraces) and the captions over both (composeCaptions).
+    // Composes frame_ if it is stale (composeInto).
     void compose();
+    // Composes the chart into `dst` (its size: surfaceSize()), in three layers: the graticule
+    // (composeGrid), the traces over it (composeTraces) and the captions over both
+    // (composeCaptions).
+    void composeInto(const kurvo::Surface& dst);
     void composeGrid(const QSize& size);
-    void composeTraces();
-    void composeCaptions();
+    void composeTraces(const kurvo::Surface& dst);
+    void composeCaptions(const kurvo::Surface& dst);
+    // Composes the chart straight into the image `p` paints on, when it can; see Kurvo.cpp.
+    bool paintDirect(QPainter& p, const QPaintEvent& event);
     // The shown channels' spans as the raster loops take them; returns how many.
     int spanRefs(kurvo::SpanRef* refs) const;
     // Keeps the persistence layer: a new plot fades earlier traces and draws over them; a
@@ -167,7 +174,7 @@ class Kurvo : public QWidget {
     // points than columns (then it is drawn as a polyline) or nothing is shown.
     bool computeSpans(int w, int h);
     void buildGrid();
-    void buildCaption();
+    void buildCaption(int width);
     void fadeTraces();
     // The picture's size in the screen's pixels, and their number per logical pixel.
     QSize surfaceSize() const;
@@ -204,6 +211,7 @@ class Kurvo : public QWidget {
     QImage grid_;         // the graticule alone, rebuilt on resize
     QImage caption_;      // the caption's text on transparent, rebuilt when it changes
     int16_t captionScale_ = 0;                 // the scale caption_ shows (0: none built)
+    int captionWidth_ = 0;                     // the picture width caption_ was built for
     std::array<Spans, 2> spans_;               // per channel, reused from plot to plot
     std::vector<kurvo::MinMax> columnMinMax_;  // scratch for computeSpans
     std::vector<kurvo::RowSpan> columnSpans_;  // scratch for computeSpans

@@ -104,8 +104,8 @@ kurvo::ReadoutInputs Kurvo::readoutInputs(const QSize& size) {
     return in;
 }
 
-void Kurvo::buildCaption() {
-    const int w = frame_.width() - 8;
+void Kurvo::buildCaption(int width) {
+    const int w = width - 8;
     if (w < 1) {
         caption_ = QImage();
         return;
@@ -122,24 +122,27 @@ void Kurvo::buildCaption() {
     captionScale_ = hscale_;
 }
 
-void Kurvo::composeCaptions() {
+void Kurvo::composeCaptions(const kurvo::Surface& frame) {
     if (readoutsOn_) {
-        const kurvo::ReadoutInputs in = readoutInputs(frame_.size());
+        const kurvo::ReadoutInputs in = readoutInputs(QSize(frame.width, frame.height));
         readouts_ = kurvo::ComputeReadouts(in);
         const std::array<uint32_t, 2> text{kurvo::LegibleColor(colors_[0].rgb()),
                                            kurvo::LegibleColor(colors_[1].rgb())};
-        overlay_.draw(kurvo::SurfaceOf(frame_), readouts_, in, text, pixelRatio());
+        overlay_.draw(frame, readouts_, in, text, pixelRatio());
         return;
     }
     readouts_ = kurvo::Readouts{};
     // Without readouts: the scale caption at the foot of the time view, over the traces.
-    const int h = frame_.height();
+    const int h = frame.height;
     if (lastKind_ == PlotKind::Array || h <= 20) return;
-    if (captionScale_ != hscale_) buildCaption();
+    if (captionScale_ != hscale_ || captionWidth_ != frame.width) {
+        buildCaption(frame.width);
+        captionWidth_ = frame.width;
+    }
     if (caption_.isNull()) return;
     const kurvo::ConstSurface caption = kurvo::ConstSurfaceOf(caption_);
-    kurvo::BlendOver(kurvo::SurfaceOf(frame_), 4, h - 16,
-                     kurvo::ConstSurface(caption.bits, std::min(caption.width, frame_.width() - 4),
+    kurvo::BlendOver(frame, 4, h - 16,
+                     kurvo::ConstSurface(caption.bits, std::min(caption.width, frame.width - 4),
                                          caption.height, caption.stride));
 }
 

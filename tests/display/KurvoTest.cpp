@@ -2,12 +2,14 @@
 
 #include <QClipboard>
 #include <QGuiApplication>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTest>
 #include <QWheelEvent>
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <memory>
 #include <vector>
 
@@ -307,6 +309,63 @@ TEST(Kurvo, CopyToClipboardPlacesThePicture) {
     ASSERT_FALSE(clip.isNull());
     EXPECT_EQ(clip.size(), k->size());
     EXPECT_EQ(clip.convertToFormat(QImage::Format_RGB32), k->picture());
+}
+
+// What the screen shows of a chart inside a window: the same pixels as its picture, whether the
+// whole chart is painted (composed straight into the window's backing store) or only a part of
+// it (composed, then copied).
+TEST(Kurvo, TheScreenShowsThePicture) {
+    struct Case {
+        const char* what;
+        bool persistence;
+        bool readouts;
+        bool spectrum;
+    };
+    const Case cases[] = {
+        {"traces, readouts", false, true, false},
+        {"traces, no readouts", false, false, false},
+        {"persistence", true, true, false},
+        {"spectrum", false, true, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        QWidget top;
+        top.resize(kW + 40, kH + 30);
+        auto* k = new Kurvo(&top);
+        k->setGeometry(13, 7, kW, kH);
+        k->TraceColor(0, 0x00FF0000);
+        k->TraceColor(1, 0x000000C0);
+        k->Readouts(c.readouts);
+        k->PersistenceMode(c.persistence ? 1 : 0);
+        top.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&top));
+        std::vector<int16_t> v;
+        for (int i = 0; i < 4096; ++i) {
+            v.push_back(static_cast<int16_t>(20000 * std::sin(i * 0.05)));
+            v.push_back(static_cast<int16_t>(-9000 + (i % 97) * 150));
+        }
+        if (c.spectrum) {
+            std::vector<int16_t> spectrum(2048);
+            for (std::size_t i = 0; i < spectrum.size(); ++i)
+                spectrum[i] = static_cast<int16_t>((i * 37) % 30000);
+            k->PlotArray(spectrum);
+        } else {
+            k->PlotBuffer(v[0], 2, 4096);
+        }
+        const auto shown = [&] {
+            return QGuiApplication::primaryScreen()
+                ->grabWindow(top.winId(), 13, 7, kW, kH)
+                .toImage()
+                .convertToFormat(QImage::Format_RGB32);
+        };
+        top.repaint();
+        EXPECT_EQ(shown(), k->picture()) << "whole chart painted";
+        if (!c.spectrum) k->PlotBuffer(v[400], 2, 3000);
+        k->repaint(QRect(0, 0, kW, kH));
+        EXPECT_EQ(shown(), k->picture()) << "chart repainted";
+        k->repaint(QRect(100, 50, 60, 40));  // a part: the earlier pixels stay around it
+        EXPECT_EQ(shown(), k->picture()) << "part of the chart repainted";
+    }
 }
 
 }  // namespace
