@@ -292,7 +292,8 @@ TEST_F(WriterTest, SyncedRecordsLeaveThePageCache) {
     void* map = ::mmap(nullptr, span, PROT_READ, MAP_SHARED, fd, 0);
     ASSERT_NE(map, MAP_FAILED);
     const long page = ::sysconf(_SC_PAGESIZE);
-    std::vector<unsigned char> resident(span / static_cast<std::size_t>(page));
+    std::vector<unsigned char> resident((span + static_cast<std::size_t>(page) - 1) /
+                                        static_cast<std::size_t>(page));
     ASSERT_EQ(::mincore(map, span, resident.data()), 0);
     const auto cached = std::count_if(resident.begin(), resident.end(),
                                       [](unsigned char r) { return (r & 1) != 0; });
