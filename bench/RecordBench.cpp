@@ -3,10 +3,17 @@
 // record every 20 ms, the acquisition ceiling) so that the writer syncs as it does in use: at
 // most once a second, the sync's cost shared by the records of that second. Only the write calls
 // themselves are timed. The folder is a new one in the temporary directory ($TMPDIR or /tmp).
+//
+// The writer's benchmark makes the raw writes of its baseline in the same session: in each 20 ms
+// slot one record and one raw write, which of them first taking turns, so that both meet the
+// same spells of a shared machine (two sessions one after the other differed by up to 40 %).
+// record/raw_write then reports the raw writes of the writer's sessions, one per repetition;
+// run on its own (a filter without the writer), it makes its own.
 #include <benchmark/benchmark.h>
 
 #include <chrono>
 #include <cstdlib>
+#include <deque>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -70,6 +77,35 @@ void Paced(benchmark::State& state, Write write) {
     }
 }
 
+// One raw file and its write of a record's bytes.
+class RawFile {
+  public:
+    RawFile(const fs::path& name, std::size_t bytes) : data_(bytes, 3) {
+        fd_ = ::open(name.string().c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0644);
+    }
+    ~RawFile() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    bool ok() const { return fd_ >= 0; }
+    bool write() { return ::write(fd_, data_.data(), data_.size()) == ssize_t(data_.size()); }
+    int fd() const { return fd_; }
+
+  private:
+    std::vector<char> data_;
+    int fd_ = -1;
+};
+
+std::size_t RecordBytes() {
+    return static_cast<std::size_t>(
+        recfile::RecordSize(static_cast<uint64_t>(kComment.toUtf8().size()), kFrames, 2));
+}
+
+// The raw writes' times of the writer's sessions not yet reported, oldest first.
+std::deque<std::vector<double>>& PairedRawTimes() {
+    static std::deque<std::vector<double>> times;
+    return times;
+}
+
 void BM_WriteBlock(benchmark::State& state) {
     TempFolder folder;
     std::vector<int16_t> block = MakeFrames(Signal::Sine, kFrames);
@@ -83,12 +119,43 @@ void BM_WriteBlock(benchmark::State& state) {
         state.SkipWithError("cannot create the recording file");
         return;
     }
-    Paced(state, [&] {
+    RawFile raw(folder.file("raw.bin"), RecordBytes());
+    if (!raw.ok()) {
+        state.SkipWithError("cannot create the raw file");
+        return;
+    }
+    const auto timed = [](auto&& write, double& seconds) {
+        const auto t0 = Clock::now();
+        const bool ok = write();
+        seconds = std::chrono::duration<double>(Clock::now() - t0).count();
+        return ok;
+    };
+    const auto record = [&] {
         writer.AddComment(kComment);
         writer.AddEventMark(1);
         return writer.WriteBlock(block.data(), kFrames);
-    });
+    };
+    std::vector<double> rawTimes;
+    auto next = Clock::now();
+    bool rawFirst = false;
+    for (auto _ : state) {
+        std::this_thread::sleep_until(next);
+        next += kPace;
+        double recordSeconds = 0, rawSeconds = 0;
+        bool ok = true;
+        if (rawFirst) ok = timed([&] { return raw.write(); }, rawSeconds);
+        ok = ok && timed(record, recordSeconds);
+        if (!rawFirst) ok = ok && timed([&] { return raw.write(); }, rawSeconds);
+        rawFirst = !rawFirst;
+        if (!ok) {
+            state.SkipWithError("write failed");
+            break;
+        }
+        state.SetIterationTime(recordSeconds);
+        rawTimes.push_back(rawSeconds);
+    }
     writer.CloseFile();
+    PairedRawTimes().push_back(std::move(rawTimes));
 }
 
 // How the raw file is synced: never, or with fdatasync at most once a second as the writer does
@@ -96,26 +163,35 @@ void BM_WriteBlock(benchmark::State& state) {
 enum class Sync { None, EverySecond };
 
 void BM_RawWrite(benchmark::State& state, Sync sync) {
+    if (sync == Sync::None && !PairedRawTimes().empty()) {
+        // The raw writes made beside the writer's records.
+        const std::vector<double> times = std::move(PairedRawTimes().front());
+        PairedRawTimes().pop_front();
+        std::size_t i = 0;
+        for (auto _ : state) {
+            if (i >= times.size()) {
+                state.SkipWithError("fewer paired writes than iterations");
+                break;
+            }
+            state.SetIterationTime(times[i++]);
+        }
+        return;
+    }
     TempFolder folder;
-    const std::size_t bytes = static_cast<std::size_t>(
-        recfile::RecordSize(static_cast<uint64_t>(kComment.toUtf8().size()), kFrames, 2));
-    std::vector<char> data(bytes, 3);
-    const std::string name = folder.file("raw.bin").string();
-    const int fd = ::open(name.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0644);
-    if (!folder.ok() || fd < 0) {
+    RawFile raw(folder.file("raw.bin"), RecordBytes());
+    if (!folder.ok() || !raw.ok()) {
         state.SkipWithError("cannot create the file");
         return;
     }
     auto lastSync = Clock::now();
     Paced(state, [&] {
-        if (::write(fd, data.data(), bytes) != static_cast<ssize_t>(bytes)) return false;
+        if (!raw.write()) return false;
         if (sync != Sync::None && Clock::now() - lastSync >= std::chrono::seconds(1)) {
-            if (::fdatasync(fd) != 0) return false;
+            if (::fdatasync(raw.fd()) != 0) return false;
             lastSync = Clock::now();
         }
         return true;
     });
-    ::close(fd);
 }
 
 }  // namespace
