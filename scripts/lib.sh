@@ -32,3 +32,19 @@ configure_build() {
     local dir="$1"; shift
     cmake -S "$ROOT" -B "$ROOT/$dir" -G Ninja "$@" >/dev/null
 }
+
+# check_default_config: a folder configured with no options at all (build-default) must not make
+# warnings errors, so that a packager's or a newer compiler's warnings never break their build.
+check_default_config() {
+    mkdir -p "$ROOT/build-default"
+    cmake -S "$ROOT" -B "$ROOT/build-default" -G Ninja -DRV8_BUILD_TESTS=OFF -DRV8_BUILD_BENCH=OFF \
+        >"$ROOT/build-default/configure.log" 2>&1 || {
+        cat "$ROOT/build-default/configure.log" >&2
+        return 1
+    }
+    if grep -q -e '-Werror' "$ROOT/build-default/build.ninja"; then
+        grep -m3 -e '-Werror' "$ROOT/build-default/build.ninja" >&2
+        echo "a default configuration makes warnings errors" >&2
+        return 1
+    fi
+}

@@ -23,6 +23,7 @@
 #include "logging/RecordingFile.h"
 #include "logging/WriteVelmarFileII.h"
 #include "tests/logging/RecordingTestSupport.h"
+#include "tests/support/Sanitizers.h"
 #include "tests/tools/ToolRun.h"
 
 // ---- Bytes held through operator new ----------------------------------------------------------
@@ -74,12 +75,7 @@ using testing::OpenLikeWindow;
 using testing::WriteLikeWindow;
 
 constexpr long long kMiB = 1 << 20;
-constexpr bool kAddressSanitizer =
-#if defined(__SANITIZE_ADDRESS__)
-    true;
-#else
-    false;
-#endif
+using testing::kAddressSanitizer;
 
 long PeakResidentKiB() {
     rusage u{};
@@ -380,8 +376,8 @@ TEST(HostileFilesCli, VerifyReportsTheSparseFileDamagedQuickly) {
             std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
         std::printf("[ %s ] exit %d after %.2f s\n", command.c_str(), run.status, s);
         EXPECT_EQ(run.status, c.status) << command << "\n" << run.out;
-        EXPECT_NE((run.out + run.err).find(c.says), std::string::npos)
-            << command << "\n" << run.out << run.err;
+        EXPECT_NE((run.out + run.err).find(c.says), std::string::npos) << command << "\n"
+                                                                       << run.out << run.err;
     }
 }
 

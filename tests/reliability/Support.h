@@ -19,6 +19,7 @@
 #include <QString>
 
 #include "driver/Rv8Library.h"
+#include "tests/support/Sanitizers.h"
 
 namespace rv8::testing {
 
@@ -92,18 +93,5 @@ bool ProcessUntil(F done, int ms) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
     return done();
 }
-
-constexpr bool kAddressSanitizer =
-#if defined(__SANITIZE_ADDRESS__)
-    true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-    true;
-#else
-    false;
-#endif
-#else
-    false;
-#endif
 
 }  // namespace rv8::testing
