@@ -260,7 +260,7 @@ void Kurvo::compose() {
     if (!frameStale_ && frame_.size() == sz) return;
     if (frame_.size() != sz) frame_ = QImage(sz, QImage::Format_RGB32);
     frame_.setDevicePixelRatio(pixelRatio());
-    composeInto(kurvo::SurfaceOf(frame_));
+    composeInto(kurvo::SurfaceOf(frame_));  // a copy first if a picture() taken earlier shares it
     frameStale_ = false;
 }
 

@@ -23,13 +23,13 @@
 #include <QPointF>
 #include <QWidget>
 
-class QPainter;
-
 #include "display/KurvoMath.h"
 #include "display/KurvoOverlay.h"
 #include "display/KurvoRaster.h"
 #include "display/KurvoReadouts.h"
 #include "display/Measurements.h"
+
+class QPainter;
 
 namespace rv8 {
 

@@ -47,20 +47,6 @@ int CreateExclusive(const char* name) {
     return fd;
 }
 
-int WriteAll(int fd, const uint8_t* p, std::size_t n) {
-    while (n > 0) {
-        const ssize_t put = ::write(fd, p, n);
-        if (put < 0) {
-            if (errno == EINTR) continue;
-            return errno;
-        }
-        if (put == 0) return EIO;  // no progress: never loop forever
-        p += put;
-        n -= static_cast<std::size_t>(put);
-    }
-    return 0;
-}
-
 int WriteAllGathered(int fd, iovec* pieces, int count) {
     while (count > 0) {
         if (pieces->iov_len == 0) {
@@ -86,6 +72,11 @@ int WriteAllGathered(int fd, iovec* pieces, int count) {
         }
     }
     return 0;
+}
+
+int WriteAll(int fd, const uint8_t* p, std::size_t n) {
+    iovec piece{const_cast<uint8_t*>(p), n};
+    return WriteAllGathered(fd, &piece, 1);
 }
 
 int SyncData(int fd) {
@@ -163,6 +154,8 @@ void BackgroundSync::run() {
     std::unique_lock<std::mutex> lock(mutex_);
     int checks = 0;
     uint64_t released = 0;  // the file's bytes before this are out of the page cache
+    const long pageSize = ::sysconf(_SC_PAGESIZE);
+    const uint64_t pageMask = ~static_cast<uint64_t>(pageSize > 0 ? pageSize - 1 : 4095);
     while (!wake_.wait_for(lock, kCheckInterval, [this] { return stopping_; })) {
         lock.unlock();
         int err = 0;
@@ -176,7 +169,7 @@ void BackgroundSync::run() {
             if (err == 0 && synced > released) {
                 ::posix_fadvise(fd_, static_cast<off_t>(released),
                                 static_cast<off_t>(synced - released), POSIX_FADV_DONTNEED);
-                released = synced & ~uint64_t{4095};  // a page cut in two is released next time
+                released = synced & pageMask;  // a page cut in two is released next time
             }
         }
         // The count is read before the size: a write under way can only make the file longer

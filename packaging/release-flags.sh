@@ -1,4 +1,4 @@
-# Sourced by scripts/package and scripts/release-builds: RELEASE_OPTIONS, the cmake options of a
+# Sourced by scripts/test, scripts/package and scripts/release-builds: RELEASE_OPTIONS, the cmake options of a
 # release build with Debian's build flags (dpkg-buildflags: -O2, -D_FORTIFY_SOURCE=2,
 # -fstack-protector-strong, -Wformat -Werror=format-security, -Wl,-z,relro, ...). CMake reads
 # no CPPFLAGS, so they join the compiler flags, as Debian's own CMake builds do. The flags are
@@ -23,6 +23,7 @@ RELEASE_OPTIONS=(
 # warned (so that a build without warnings as errors still shows every warning as a failure).
 release_build() {
     local dir="$1" log="$2"; shift 2
+    mkdir -p "$ROOT/$dir"
     cmake -S "$ROOT" -B "$ROOT/$dir" -G Ninja "${RELEASE_OPTIONS[@]}" "$@" >"$log" 2>&1 \
         && cmake --build "$ROOT/$dir" -- -j2 >>"$log" 2>&1 || {
         grep -E -B2 -A8 'error|warning' "$log" | head -60 >&2

@@ -40,13 +40,18 @@ uint32_t ReferenceCrc(const uint8_t* p, std::size_t n) {
     return ~c;
 }
 
-TEST(Crc32Test, AgreesWithTheDefinitionForEveryLengthAndAlignment) {
-    std::vector<uint8_t> data(1100);
-    uint32_t x = 12345;
+// `n` bytes from a linear congruential generator started at `seed`.
+std::vector<uint8_t> PseudoRandomBytes(std::size_t n, uint32_t seed) {
+    std::vector<uint8_t> data(n);
     for (uint8_t& b : data) {
-        x = x * 1103515245u + 12345u;
-        b = static_cast<uint8_t>(x >> 16);
+        seed = seed * 1664525u + 1013904223u;
+        b = static_cast<uint8_t>(seed >> 24);
     }
+    return data;
+}
+
+TEST(Crc32Test, AgreesWithTheDefinitionForEveryLengthAndAlignment) {
+    const std::vector<uint8_t> data = PseudoRandomBytes(1100, 12345);
     for (std::size_t start = 0; start < 16; start += 5) {
         for (std::size_t n = 0; start + n <= data.size(); n += (n < 300 ? 1 : 97)) {
             ASSERT_EQ(Crc32(data.data() + start, n), ReferenceCrc(data.data() + start, n))
@@ -58,12 +63,7 @@ TEST(Crc32Test, AgreesWithTheDefinitionForEveryLengthAndAlignment) {
 // Blocks long enough for the wide folding paths (eight lanes from 192 bytes, sixteen lanes on
 // 256-bit registers from 512 bytes), over several loop rounds and every tail length.
 TEST(Crc32Test, AgreesWithTheDefinitionForLongBlocks) {
-    std::vector<uint8_t> data(4200);
-    uint32_t x = 777;
-    for (uint8_t& b : data) {
-        x = x * 1664525u + 1013904223u;
-        b = static_cast<uint8_t>(x >> 24);
-    }
+    const std::vector<uint8_t> data = PseudoRandomBytes(4200, 777);
     for (const std::size_t start : {0, 7}) {
         for (std::size_t n = 180; start + n <= data.size(); ++n) {
             ASSERT_EQ(Crc32(data.data() + start, n), ReferenceCrc(data.data() + start, n))
