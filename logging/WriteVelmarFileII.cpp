@@ -95,6 +95,13 @@ struct WriteVelmarFileII::Impl {
     // The record being assembled.
     QByteArray comment;  // UTF-8, already cut to kMaxCommentBytes
     int32_t eventMark = 0;
+    std::optional<Acquisition> acquisition;
+
+    void startRecord() {
+        comment.clear();
+        eventMark = 0;
+        acquisition.reset();
+    }
 
     // The open file.
     int fd = -1;
@@ -247,10 +254,13 @@ bool WriteVelmarFileII::OpenFile() {
     d.checkName = AbsoluteName(name);
     if (!IdentityOf(fd, d.identity)) d.identity = {};
     d.syncer.start(fd, d.checkName, d.identity, &d.goodSize);
-    d.comment.clear();
-    d.eventMark = 0;
+    d.startRecord();
     d.error.clear();
     return true;
+}
+
+void WriteVelmarFileII::AddAcquisition(const Acquisition& acquisition) {
+    d_->acquisition = acquisition;
 }
 
 void WriteVelmarFileII::AddComment(const QString& comment) {
@@ -284,21 +294,32 @@ bool WriteVelmarFileII::WriteBlock(const int16_t* samples, int32_t frames) {
     // record is written.
     if (!d.takeBackgroundFinding()) return false;
     const std::size_t commentBytes = static_cast<std::size_t>(d.comment.size());
-    const std::size_t total = static_cast<std::size_t>(RecordSize(
-        commentBytes, static_cast<uint64_t>(frames), static_cast<uint64_t>(d.fileChannels)));
-    const RecordFields fields{d.nextNumber, NowUs(), d.sampleRate, d.eventMark};
+    const uint16_t channels = static_cast<uint16_t>(d.fileChannels);
+    const std::size_t total =
+        static_cast<std::size_t>(RecordSize(commentBytes, static_cast<uint64_t>(frames), channels));
+    RecordFields fields;
+    fields.number = d.nextNumber;
+    fields.writtenUs = NowUs();
+    fields.timeUs = fields.writtenUs;
+    fields.sampleRate = d.sampleRate;
+    fields.eventMark = d.eventMark;
+    if (d.acquisition) {
+        fields.acquisition = *d.acquisition;
+        fields.sampleRate = d.acquisition->sampleFrequency;
+        if (d.acquisition->endTimeUs != 0) fields.timeUs = d.acquisition->endTimeUs;
+    }
     int err = 0;
     if constexpr (std::endian::native == std::endian::little) {
         // The samples are stored as they lie in memory: one gathered write of the record's head,
         // the caller's samples and the CRC, with no copy of the samples on the way.
-        const std::size_t headBytes = kRecordHeaderBytes + commentBytes;
+        const std::size_t headBytes = RecordHeadSize(channels) + commentBytes;
         if (headBytes + kRecordCrcBytes > d.bufCapacity) {
             d.buf.reset(new uint8_t[headBytes + kRecordCrcBytes]);
             d.bufCapacity = headBytes + kRecordCrcBytes;
         }
         uint8_t* p = d.buf.get();
         EncodeRecordHead(p, fields, d.comment.constData(), commentBytes,
-                         static_cast<uint32_t>(frames));
+                         static_cast<uint32_t>(frames), channels);
         const std::size_t sampleBytes = total - headBytes - kRecordCrcBytes;
         PutU32(p + headBytes, Crc32(samples, sampleBytes, Crc32(p, headBytes)));
         iovec pieces[3] = {{p, headBytes},
@@ -311,7 +332,7 @@ bool WriteVelmarFileII::WriteBlock(const int16_t* samples, int32_t frames) {
             d.bufCapacity = total;
         }
         EncodeRecord(d.buf.get(), fields, d.comment.constData(), commentBytes, samples,
-                     static_cast<uint32_t>(frames), static_cast<uint16_t>(d.fileChannels));
+                     static_cast<uint32_t>(frames), channels);
         err = WriteAll(d.fd, d.buf.get(), total);
     }
     if (err != 0) {
@@ -333,8 +354,7 @@ bool WriteVelmarFileII::WriteBlock(const int16_t* samples, int32_t frames) {
     }
     d.goodSize = expected;
     ++d.nextNumber;
-    d.comment.clear();
-    d.eventMark = 0;
+    d.startRecord();
     return true;
 }
 
