@@ -141,6 +141,13 @@ std::unique_ptr<Exporter> MakeSigrokExporter(const ExportOptions& options,
 std::unique_ptr<Exporter> MakeAudioExporter(const ExportOptions& options, const std::string& input);
 std::unique_ptr<Exporter> MakeHdf5Exporter(const ExportOptions& options, const std::string& input);
 
+// Exit status for a finished read, with the message on stderr for anything but intact.
+int Outcome(const rv8::RecordingReadResult& r, const char* path);
+
+// rv8rec info FILE [--records A-B] (argv[2] on): the file's settings and the range of each
+// acquisition setting over its records; with --records also those records one per line.
+int Info(int argc, char** argv);
+
 // Runs an export: reads the file one record at a time and hands the selected records to the
 // format's exporter. Returns the exit status.
 int RunExport(const std::string& input, const ExportOptions& options);
