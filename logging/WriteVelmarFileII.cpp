@@ -1,5 +1,6 @@
 #include "logging/WriteVelmarFileII.h"
 
+#include <array>
 #include <atomic>
 #include <bit>
 #include <cerrno>
@@ -114,6 +115,38 @@ struct WriteVelmarFileII::Impl {
     FileIdentity identity;
     BackgroundSync syncer;
     QString error;
+
+    // What the file must still hold where the writer put it: the header, and the CRC that ends
+    // the last record. A file grown past its last record is only cut back when both are still
+    // there; otherwise someone wrote a file of their own over it (in place) and it is theirs.
+    std::vector<uint8_t> header;
+    std::array<uint8_t, kRecordCrcBytes> lastCrc{};
+
+    bool ownsContent() const {
+        std::vector<uint8_t> now(header.size());
+        if (::pread(fd, now.data(), now.size(), 0) != static_cast<ssize_t>(now.size()) ||
+            now != header) {
+            return false;
+        }
+        if (goodSize <= header.size()) return true;
+        std::array<uint8_t, kRecordCrcBytes> crc{};
+        return ::pread(fd, crc.data(), crc.size(), static_cast<off_t>(goodSize - crc.size())) ==
+                   static_cast<ssize_t>(crc.size()) &&
+               crc == lastCrc;
+    }
+
+    // Ends the recording of a file found longer than the records written: cut back to its last
+    // complete record when it is still the writer's file (bytes were appended), left as found
+    // when someone wrote another file over it. `extra` bytes of the writer's own (a record just
+    // appended to the other file) are taken out again.
+    void loseLonger(uint64_t size, uint64_t extra) {
+        if (ownsContent()) {
+            lose(FileFate::Lengthened, size, goodSize.load());
+        } else {
+            lose(FileFate::Replaced, size,
+                 extra > 0 ? std::optional<uint64_t>(size) : std::nullopt);
+        }
+    }
 
     // Record buffer, grown as needed and reused: no allocation per record once warm.
     std::unique_ptr<uint8_t[]> buf;
@@ -248,6 +281,7 @@ bool WriteVelmarFileII::OpenFile() {
     SyncFolder(folder.constData());
 
     d.fd = fd;
+    d.header = header;
     d.fileChannels = d.channels;
     d.nextNumber = 0;
     d.goodSize = header.size();
@@ -348,11 +382,15 @@ bool WriteVelmarFileII::WriteBlock(const int16_t* samples, int32_t frames) {
         if (before < d.goodSize) {
             d.lose(FileFate::Shortened, before, before);  // takes the record out again
         } else {
-            d.lose(FileFate::Lengthened, before, d.goodSize.load());
+            d.loseLonger(before, total);
         }
         return false;
     }
     d.goodSize = expected;
+    const uint8_t* crc = d.buf.get() + (std::endian::native == std::endian::little
+                                            ? RecordHeadSize(channels) + commentBytes
+                                            : total - kRecordCrcBytes);
+    std::copy(crc, crc + kRecordCrcBytes, d.lastCrc.begin());
     ++d.nextNumber;
     d.startRecord();
     return true;
@@ -370,9 +408,12 @@ bool WriteVelmarFileII::CloseFile() {
     d.syncer.stop();
     uint64_t size = 0;
     const FileFate fate = CheckFile(d.fd, d.checkName.c_str(), d.identity, d.goodSize, false, size);
+    if (fate == FileFate::Lengthened) {
+        d.loseLonger(size, 0);
+        return false;
+    }
     if (fate != FileFate::Intact) {
-        d.lose(fate, size,
-               fate == FileFate::Lengthened ? std::optional<uint64_t>(d.goodSize) : std::nullopt);
+        d.lose(fate, size, std::nullopt);
         return false;
     }
     bool ok = true;
