@@ -1,133 +1,20 @@
 // rv8rec export, read back by programs nobody here wrote: sigrok-cli for the sigrok session,
 // sox/soxi/sndfile-info for WAV and FLAC, h5py for HDF5, Python's csv module for the
 // semicolon CSV. Their values are compared with the default CSV export of the same records.
-#include <QDir>
-#include <QFile>
-
-#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <functional>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include "logging/RecordingFile.h"
-#include "logging/WriteVelmarFileII.h"
-#include "tests/logging/RecordingTestSupport.h"
-#include "tests/tools/ToolRun.h"
+#include "tests/tools/ExportFixture.h"
 
-namespace rv8 {
+namespace rv8::exports {
 namespace {
-
-using testing::EnvOr;
-using testing::Quote;
-using testing::RunTool;
-
-const char kPython[] = "/usr/bin/python3";
-constexpr double kRate = 48000;
-constexpr int kFrames = 600;
-constexpr int kRecords = 3;
-
-std::vector<std::string> Split(const std::string& s, char sep) {
-    std::vector<std::string> out;
-    std::string cur;
-    for (char c : s) {
-        if (c == sep) {
-            out.push_back(cur);
-            cur.clear();
-        } else {
-            cur += c;
-        }
-    }
-    out.push_back(cur);
-    return out;
-}
-
-std::vector<std::string> Lines(const std::string& s) {
-    std::vector<std::string> lines = Split(s, '\n');
-    if (!lines.empty() && lines.back().empty()) lines.pop_back();
-    return lines;
-}
-
-bool ParseDouble(const std::string& s, double& v) {
-    const auto r = std::from_chars(s.data(), s.data() + s.size(), v);
-    return r.ec == std::errc() && r.ptr == s.data() + s.size();
-}
-
-// Samples spread over the whole 16-bit range, different in every record and channel.
-std::vector<int16_t> Block(int record) {
-    std::vector<int16_t> b(2 * kFrames);
-    for (int i = 0; i < kFrames; ++i) {
-        b[2 * i] = static_cast<int16_t>((i * 7919 + record * 104729) % 65536 - 32768);
-        b[2 * i + 1] = static_cast<int16_t>(32767 - (i * 4099 + record * 611) % 65536);
-    }
-    return b;
-}
-
-class ExportReaderTest : public ::testing::Test {
-  public:
-    void SetUp() override {
-        tool_ = EnvOr("RV8_BIN_DIR", ".") + "/rv8rec";
-        file_ = path("rec.cvx");
-        WriteVelmarFileII w;
-        ASSERT_TRUE(testing::OpenLikeWindow(w, QString::fromStdString(file_), kRate, 2, 0.5));
-        for (int r = 0; r < kRecords; ++r) {
-            const std::vector<int16_t> b = Block(r);
-            w.AddComment(r == 1 ? QString::fromUtf8("Zweite Messung, 5 \xc2\xb5s \xe2\x98\xba")
-                                : QStringLiteral("Log comment %1").arg(r));
-            w.AddEventMark(r + 1);
-            ASSERT_TRUE(w.WriteBlock(b.data(), kFrames));
-        }
-        w.CloseFile();
-        rec_ = ReadRecording(file_);
-        ASSERT_TRUE(rec_.headerOk);
-        ASSERT_EQ(rec_.records.size(), static_cast<std::size_t>(kRecords));
-        const testing::ToolRun csv = RunTool(Quote(tool_) + " export " + Quote(file_));
-        ASSERT_EQ(csv.status, 0);
-        csvText_ = csv.out;
-        const std::vector<std::string> lines = Lines(csv.out);
-        ASSERT_EQ(lines.size(), static_cast<std::size_t>(1 + kRecords * kFrames));
-        for (std::size_t k = 1; k < lines.size(); ++k)
-            csv_.push_back(Split(lines[k], ','));
-        testing::WriteBytes(path("reference.csv"),
-                            std::vector<uint8_t>(csv.out.begin(), csv.out.end()));
-    }
-    std::string path(const std::string& name) const {
-        return dir_.filePath(QString::fromStdString(name)).toStdString();
-    }
-    testing::ToolRun exportTo(const std::string& args) const {
-        return RunTool(Quote(tool_) + " export " + Quote(file_) + " " + args);
-    }
-    // The recording's samples of every record, one after another.
-    std::vector<int16_t> allSamples() const {
-        std::vector<int16_t> all;
-        for (const RecordingRecord& r : rec_.records)
-            all.insert(all.end(), r.samples.begin(), r.samples.end());
-        return all;
-    }
-    // Names in the folder that an interrupted export would have left.
-    std::vector<std::string> leftovers() const {
-        std::vector<std::string> out;
-        for (const QString& n : QDir(dir_.path()).entryList(QDir::Files | QDir::Hidden))
-            if (n.contains(QLatin1String(".rv8rec-"))) out.push_back(n.toStdString());
-        return out;
-    }
-    void requireProgram(const std::string& probe) const {
-        if (RunTool(probe).status != 0) {
-            FAIL() << "`" << probe << "` fails: install the Debian packages in scripts/lib.sh";
-        }
-    }
-
-    QTemporaryDir dir_;
-    std::string tool_, file_, csvText_;
-    RecordingReadResult rec_;
-    std::vector<std::vector<std::string>> csv_;  // record, time_s, ch1_V, ch2_V per frame
-};
 
 // sigrok-cli: channels CH1 and CH2, the rate, and the volts (it prints 6 significant digits).
 void CheckSigrok(ExportReaderTest& t, const std::string& out);
@@ -346,107 +233,5 @@ TEST_F(ExportReaderTest, AbsoluteTimesEndAtTheRecordTime) {
     }
 }
 
-// What happens for each format when the range holds no record, runs past the end, or the file
-// has a damaged tail.
-TEST_F(ExportReaderTest, RecordRangesAndDamageForEveryFormat) {
-    const std::vector<uint8_t> bytes = testing::FileBytes(file_);
-    const std::string damaged = path("damaged.cvx");
-    testing::WriteBytes(damaged, std::vector<uint8_t>(bytes.begin(), bytes.end() - 1));
-    struct Case {
-        std::string args;
-        std::string input;
-        int status;
-        bool written;
-        std::string stderrHas;
-    };
-    const Case cases[] = {
-        {"--records 999", file_, 2, false,
-         "no record to export (records 999; the file holds records 0-2)"},
-        {"--records 1-999", file_, 0, true,
-         "exported 2 records (1-2) of the records 1-999 asked for"},
-        {"", damaged, 1, true, "exported 2 records (0-1), the intact records before the damage"},
-        {"--records 2", damaged, 1, false, "no record exported"},
-    };
-    for (const char* format : {"csv", "sr", "wav", "flac", "h5"}) {
-        for (const Case& c : cases) {
-            SCOPED_TRACE(std::string(format) + " " + c.args + " " + c.input);
-            const std::string out = path(std::string("sel.") + format);
-            QFile::remove(QString::fromStdString(out));
-            const testing::ToolRun r =
-                RunTool(Quote(tool_) + " export " + Quote(c.input) + " --format " + format + " " +
-                        c.args + " -o " + Quote(out));
-            EXPECT_EQ(r.status, c.status);
-            EXPECT_NE(r.err.find(c.stderrHas), std::string::npos) << r.err;
-            // CSV keeps its header row for a damaged file without any intact record asked for.
-            const bool csvHeader = std::string(format) == "csv" && c.status == 1;
-            EXPECT_EQ(QFile::exists(QString::fromStdString(out)), c.written || csvHeader);
-        }
-    }
-    EXPECT_EQ(leftovers(), std::vector<std::string>());
-}
-
-// Files holding one whole-hertz rate: rounding, refusal and one file per record.
-TEST(ExportRateTest, OneRatePerFileAndWholeHertz) {
-    QTemporaryDir dir;
-    const std::string tool = EnvOr("RV8_BIN_DIR", ".") + "/rv8rec";
-    struct Case {
-        const char* format;
-        std::vector<double> rates;  // one record each
-        bool split;
-        int status;
-        std::string stderrHas;
-        std::vector<std::pair<std::string, std::string>> files;  // name, rate read back
-    };
-    const Case cases[] = {
-        {"wav", {1000.4, 1000.4}, false, 0, "1000.4 Hz is written as 1000 Hz", {{"o.wav", "1000"}}},
-        {"flac", {0, 0}, false, 2, "can't be stored", {}},
-        {"sr", {48000, 44100}, false, 2, "--split", {}},
-        {"wav",
-         {48000, 44100},
-         true,
-         0,
-         "",
-         {{"o-000000.wav", "48000"}, {"o-000001.wav", "44100"}}},
-        {"sr", {48000, 44100}, true, 0, "", {{"o-000000.sr", "48000"}, {"o-000001.sr", "44100"}}},
-        // FLAC itself refuses rates above about 1 MHz: the message says so, no file is left.
-        {"flac", {2e6}, false, 2, "2000000 Hz", {}},
-    };
-    int n = 0;
-    for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(c.format) + " case " + std::to_string(n));
-        const QString sub = QString::number(n++);
-        ASSERT_TRUE(QDir(dir.path()).mkdir(sub));
-        const std::string folder = dir.filePath(sub).toStdString();
-        const std::string file = folder + "/r.cvx";
-        WriteVelmarFileII w;
-        ASSERT_TRUE(testing::OpenLikeWindow(w, QString::fromStdString(file), c.rates[0], 1, 1));
-        for (std::size_t k = 0; k < c.rates.size(); ++k) {
-            w.SampleRate(c.rates[k]);
-            ASSERT_TRUE(testing::WriteLikeWindow(w, static_cast<int>(k), 100));
-        }
-        w.CloseFile();
-        const std::string out = folder + "/o." + c.format;
-        const testing::ToolRun r =
-            RunTool(Quote(tool) + " export " + Quote(file) + " --format " + c.format +
-                    (c.split ? " --split" : "") + " -o " + Quote(out));
-        EXPECT_EQ(r.status, c.status) << r.err;
-        if (!c.stderrHas.empty()) {
-            EXPECT_NE(r.err.find(c.stderrHas), std::string::npos) << r.err;
-        }
-        QStringList expected{QStringLiteral("r.cvx")};
-        for (const auto& [name, rate] : c.files) {
-            expected << QString::fromStdString(name);
-            const std::string p = folder + "/" + name;
-            const std::string got = std::string(c.format) == "sr"
-                                        ? RunTool("sigrok-cli -i " + Quote(p) + " --show").out
-                                        : RunTool("soxi -r " + Quote(p)).out;
-            EXPECT_NE(got.find(rate), std::string::npos) << name << ": " << got;
-        }
-        expected.sort();
-        EXPECT_EQ(QDir(QString::fromStdString(folder)).entryList(QDir::Files | QDir::Hidden),
-                  expected);
-    }
-}
-
 }  // namespace
-}  // namespace rv8
+}  // namespace rv8::exports

@@ -92,39 +92,6 @@ bool ParseRange(std::string_view s, RecordRange& range) {
     return true;
 }
 
-bool ParseFormat(std::string_view s, Format& format) {
-    if (s == "csv") {
-        format = Format::Csv;
-    } else if (s == "sr") {
-        format = Format::Sigrok;
-    } else if (s == "wav") {
-        format = Format::Wav;
-    } else if (s == "flac") {
-        format = Format::Flac;
-    } else if (s == "h5" || s == "hdf5") {
-        format = Format::Hdf5;
-    } else {
-        return false;
-    }
-    return true;
-}
-
-const char* FormatName(Format f) {
-    switch (f) {
-        case Format::Csv:
-            return "csv";
-        case Format::Sigrok:
-            return "sr";
-        case Format::Wav:
-            return "wav";
-        case Format::Flac:
-            return "flac";
-        case Format::Hdf5:
-            return "h5";
-    }
-    return "?";
-}
-
 bool CheckOutputPath(const std::string& output, const std::string& input, std::string& why) {
     struct stat out {};
     if (::stat(output.c_str(), &out) != 0)

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "logging/RecordingFile.h"
+#include "tools/rv8rec/Formats.h"
 
 namespace rv8rec {
 
@@ -38,18 +39,14 @@ struct RecordRange {
 // "A-B" (inclusive) or a single record number "A".
 bool ParseRange(std::string_view s, RecordRange& range);
 
-enum class Format { Csv, Sigrok, Wav, Flac, Hdf5 };
-bool ParseFormat(std::string_view s, Format& format);
-const char* FormatName(Format f);
-
 struct ExportOptions {
-    Format format = Format::Csv;
-    std::string output;  // empty or "-": standard output (CSV only)
+    const ExportFormat* format = &DefaultFormat();
+    std::string output;  // empty or "-": standard output (formats that write there)
     RecordRange range;
-    bool split = false;         // sr, wav, flac: one file per record
-    char delimiter = ',';       // CSV
-    char decimal = '.';         // CSV
-    bool absoluteTime = false;  // CSV: UTC time of each frame instead of the time in the record
+    bool split = false;    // one file per record (formats that can split)
+    char delimiter = ',';  // the text options (CSV)
+    char decimal = '.';
+    bool absoluteTime = false;  // UTC time of each frame instead of the time in the record
 };
 
 // Refuses an output path that is a folder, the recording being exported, or any existing
@@ -134,12 +131,6 @@ class Exporter {
 // reading and checking the next records overlaps writing the last ones (2 cores: about twice
 // the throughput for the formats whose writing costs as much as the reading).
 std::unique_ptr<Exporter> MakeThreadedExporter(std::unique_ptr<Exporter> inner);
-
-std::unique_ptr<Exporter> MakeCsvExporter(const ExportOptions& options);
-std::unique_ptr<Exporter> MakeSigrokExporter(const ExportOptions& options,
-                                             const std::string& input);
-std::unique_ptr<Exporter> MakeAudioExporter(const ExportOptions& options, const std::string& input);
-std::unique_ptr<Exporter> MakeHdf5Exporter(const ExportOptions& options, const std::string& input);
 
 // Exit status for a finished read, with the message on stderr for anything but intact.
 int Outcome(const rv8::RecordingReadResult& r, const char* path);

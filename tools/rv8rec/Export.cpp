@@ -5,25 +5,6 @@
 
 namespace rv8rec {
 
-namespace {
-
-std::unique_ptr<Exporter> MakeExporter(const ExportOptions& o, const std::string& input) {
-    switch (o.format) {
-        case Format::Csv:
-            return MakeCsvExporter(o);
-        case Format::Sigrok:
-            return MakeSigrokExporter(o, input);
-        case Format::Wav:
-        case Format::Flac:
-            return MakeThreadedExporter(MakeAudioExporter(o, input));
-        case Format::Hdf5:
-            return MakeThreadedExporter(MakeHdf5Exporter(o, input));
-    }
-    return nullptr;
-}
-
-}  // namespace
-
 int RunExport(const std::string& input, const ExportOptions& options) {
     const char* path = input.c_str();
     const bool toStdout = options.output.empty() || options.output == "-";
@@ -34,7 +15,7 @@ int RunExport(const std::string& input, const ExportOptions& options) {
             return kExitUsage;
         }
     }
-    std::unique_ptr<Exporter> exporter = MakeExporter(options, input);
+    std::unique_ptr<Exporter> exporter = options.format->make(options, input);
     bool failed = false;
     uint64_t exported = 0;
     uint32_t firstExported = 0, lastExported = 0;

@@ -29,39 +29,31 @@ using rv8::RecordingReadResult;
 using rv8::RecordingRecord;
 using namespace rv8rec;
 
-constexpr char kUsage[] =
-    "usage: rv8rec info FILE [--records A-B]\n"
-    "       rv8rec verify FILE\n"
-    "       rv8rec export FILE [--format csv|sr|wav|flac|h5] [-o OUT] [--records A-B]\n"
-    "                          [--split] [--delimiter C] [--decimal C] [--time relative|absolute]\n"
-    "       rv8rec plot FILE [--records A-B] [--size WxH] -o OUT.png|OUT.svg\n"
-    "       rv8rec --help | --version\n";
+std::string UsageText() {
+    return "usage: rv8rec info FILE [--records A-B]\n"
+           "       rv8rec verify FILE\n" +
+           ExportUsage() +
+           "       rv8rec plot FILE [--records A-B] [--size WxH] -o OUT.png|OUT.svg\n"
+           "       rv8rec --help | --version\n";
+}
 
-constexpr char kHelp[] =
-    "\n"
-    "info     the settings, the record count, the first and last record time, the range of\n"
-    "         each acquisition setting over the records and the state; --records A-B also\n"
-    "         lists those records one per line with their time, rate and settings\n"
-    "verify   checks every record; exit status 0 only for an intact file\n"
-    "export   converts the records (all, or --records A-B inclusive, or --records A):\n"
-    "           --format csv   (default) one row per frame: record, time_s, ch1_V, ch2_V ...;\n"
-    "                          to standard output unless -o OUT is given\n"
-    "             --delimiter C      column separator (',' default; ';' or tab)\n"
-    "             --decimal C        decimal sign ('.' default, or ',' with another delimiter)\n"
-    "             --time absolute    a time_utc column (ISO 8601, UTC) instead of time_s\n"
-    "           --format sr    sigrok session (sigrok-cli, PulseView): CH1, CH2 in volts\n"
-    "           --format wav   16-bit samples as stored, one audio channel per channel\n"
-    "           --format flac  the same, compressed losslessly\n"
-    "           --format h5    HDF5: settings as attributes, /records/NNNNNN/samples\n"
-    "           sr, wav, flac: the records one after another in one file (they must share\n"
-    "           one sample rate), or --split: one file per record, OUT-NNNNNN.EXT\n"
-    "plot     draws one record (time and volt axes) or several (min/max envelope per record)\n"
-    "\n"
-    "exit status: 0 intact, 1 damaged or not a recording, 2 usage error or unreadable file\n"
-    "(or nothing to export, or an output that can't be written)\n";
+std::string HelpText() {
+    return "\n"
+           "info     the settings, the record count, the first and last record time, the range of\n"
+           "         each acquisition setting over the records and the state; --records A-B also\n"
+           "         lists those records one per line with their time, rate and settings\n"
+           "verify   checks every record; exit status 0 only for an intact file\n"
+           "export   converts the records (all, or --records A-B inclusive, or --records A):\n" +
+           FormatsHelp() +
+           "plot     draws one record (time and volt axes) or several (min/max envelope per "
+           "record)\n"
+           "\n"
+           "exit status: 0 intact, 1 damaged or not a recording, 2 usage error or unreadable file\n"
+           "(or nothing to export, or an output that can't be written)\n";
+}
 
 int Usage() {
-    std::fputs(kUsage, stderr);
+    std::fputs(UsageText().c_str(), stderr);
     std::fputs("exit status: 0 intact, 1 damaged or not a recording, 2 usage or unreadable file\n",
                stderr);
     return kExitUsage;
@@ -127,8 +119,9 @@ int Export(int argc, char** argv) {
             }
         } else if (arg == "--format" || arg.starts_with("--format=")) {
             if (!OptionValue(argc, argv, i, "--format", v)) return Usage();
-            if (!ParseFormat(v, o.format)) {
-                return UsageError("--format wants csv, sr, wav, flac or h5");
+            o.format = FindFormat(v);
+            if (o.format == nullptr) {
+                return UsageError("--format wants " + FormatNames(nullptr, ", ", " or "));
             }
         } else if (arg == "-o" || arg == "--output" || arg.starts_with("--output=")) {
             if (arg == "-o") {
@@ -165,18 +158,24 @@ int Export(int argc, char** argv) {
         }
     }
     if (path == nullptr) return Usage();
-    const bool csv = o.format == Format::Csv;
-    if (csvOptions && !csv) return UsageError("--delimiter, --decimal and --time are for csv");
+    const ExportFormat& format = *o.format;
+    if (csvOptions && !format.textOptions) {
+        return UsageError(
+            "--delimiter, --decimal and --time are for " +
+            FormatNames([](const ExportFormat& f) { return f.textOptions; }, ", ", " and "));
+    }
     if (o.delimiter == o.decimal)
         return UsageError("the delimiter and the decimal sign must differ");
     if (std::string_view(",;\t| ").find(o.delimiter) == std::string_view::npos) {
         return UsageError("--delimiter wants , ; | space or tab");
     }
-    if (o.split && (csv || o.format == Format::Hdf5)) {
-        return UsageError("--split is for sr, wav and flac");
+    if (o.split && !format.canSplit) {
+        return UsageError(
+            "--split is for " +
+            FormatNames([](const ExportFormat& f) { return f.canSplit; }, ", ", " and "));
     }
-    if (!csv && (o.output.empty() || o.output == "-")) {
-        return UsageError(std::string("--format ") + FormatName(o.format) +
+    if (!format.toStdout && (o.output.empty() || o.output == "-")) {
+        return UsageError("--format " + std::string(format.name) +
                           " writes a file: give it with -o OUT");
     }
     return RunExport(path, o);
@@ -229,8 +228,8 @@ int Plot(int argc, char** argv) {
 
 int main(int argc, char** argv) {
     if (argc == 2 && (std::string_view(argv[1]) == "--help" || std::string_view(argv[1]) == "-h")) {
-        std::fputs(kUsage, stdout);
-        std::fputs(kHelp, stdout);
+        std::fputs(UsageText().c_str(), stdout);
+        std::fputs(HelpText().c_str(), stdout);
         return kExitIntact;
     }
     if (argc == 2 && std::string_view(argv[1]) == "--version") {

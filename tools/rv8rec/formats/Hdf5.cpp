@@ -259,7 +259,7 @@ class Hdf5Exporter final : public Exporter {
 }  // namespace
 
 std::unique_ptr<Exporter> MakeHdf5Exporter(const ExportOptions& options, const std::string& input) {
-    return std::make_unique<Hdf5Exporter>(options, input);
+    return MakeThreadedExporter(std::make_unique<Hdf5Exporter>(options, input));
 }
 
 }  // namespace rv8rec

@@ -17,7 +17,8 @@ namespace {
 
 class AudioExporter final : public Exporter {
   public:
-    AudioExporter(const ExportOptions& o, const std::string& input) : o_(o), input_(input) {}
+    AudioExporter(const ExportOptions& o, const std::string& input, bool flac)
+        : o_(o), input_(input), flac_(flac) {}
     ~AudioExporter() override { abandon(); }
 
     bool begin(const rv8::RecordingHeader& h) override {
@@ -56,7 +57,7 @@ class AudioExporter final : public Exporter {
         std::string why;
         const uint64_t whole = WholeRate(rate, INT_MAX, why);
         if (whole == 0) return fail(path + ": " + why);
-        const bool flac = o_.format == Format::Flac;
+        const bool flac = flac_;
         NoteRounding(rate, whole, flac ? "FLAC" : "WAV");
         if (!CheckOutputPath(path, input_, why)) return fail(why);
         const int fd = staged_.create(path, why);
@@ -103,6 +104,7 @@ class AudioExporter final : public Exporter {
 
     ExportOptions o_;
     std::string input_;
+    bool flac_;
     uint16_t channels_ = 0;
     SNDFILE* file_ = nullptr;
     StagedFile staged_;
@@ -113,9 +115,12 @@ class AudioExporter final : public Exporter {
 
 }  // namespace
 
-std::unique_ptr<Exporter> MakeAudioExporter(const ExportOptions& options,
-                                            const std::string& input) {
-    return std::make_unique<AudioExporter>(options, input);
+std::unique_ptr<Exporter> MakeWavExporter(const ExportOptions& options, const std::string& input) {
+    return MakeThreadedExporter(std::make_unique<AudioExporter>(options, input, false));
+}
+
+std::unique_ptr<Exporter> MakeFlacExporter(const ExportOptions& options, const std::string& input) {
+    return MakeThreadedExporter(std::make_unique<AudioExporter>(options, input, true));
 }
 
 }  // namespace rv8rec

@@ -227,7 +227,7 @@ class CsvExporter final : public Exporter {
 
 }  // namespace
 
-std::unique_ptr<Exporter> MakeCsvExporter(const ExportOptions& options) {
+std::unique_ptr<Exporter> MakeCsvExporter(const ExportOptions& options, const std::string&) {
     return std::make_unique<CsvExporter>(options);
 }
 
