@@ -43,8 +43,9 @@ class Kurvo : public QWidget {
     void ShownChannel(int16_t channel);
     // true: both channels drawn.
     void BothChannels(bool both);
-    // Width of the time view in blocks of 512 frames (1..32, other values limited to it); the
-    // time per division follows from the frames drawn and the sample frequency.
+    // Width of the time view in blocks of chart::kFramesPerScaleStep (512) frames (1 to
+    // chart::kMaxScaleSteps, 32; other values limited to it; core/ChartGeometry.h); the time per
+    // division follows from the frames drawn and the sample frequency.
     void HorizontalScale(int16_t scale);
     // 0 off, 1 on: earlier traces stay visible and fade.
     void PersistenceMode(int16_t mode);
