@@ -267,6 +267,7 @@ void Kurvo::compose() {
 void Kurvo::composeInto(const kurvo::Surface& dst) {
     composeGrid(QSize(dst.width, dst.height));
     composeTraces(dst);
+    composeMarks(dst);
     composeCaptions(dst);
 }
 

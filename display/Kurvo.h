@@ -29,6 +29,8 @@
 //                             a spectrum's peak
 //   MeasureBlocks.h/.cpp      the measurements' vector loop (plain, SSE2, AVX2)
 //   Spektra.h/.cpp            the spectrum component: 1024 samples to 513 amplitude bins
+//   KurvoMarks.h/.cpp         the mark layer: cursors, their readings, dots on far-apart samples;
+//                             the 32-bit plot (PlotFrames)
 // and core/ChartGeometry.h: the graticule's divisions and the frames of a Scale step, shared with
 // the window's controls.
 #pragma once
@@ -42,6 +44,7 @@
 #include <QPointF>
 #include <QWidget>
 
+#include "display/KurvoMarks.h"
 #include "display/KurvoMath.h"
 #include "display/KurvoOverlay.h"
 #include "display/KurvoRaster.h"
@@ -114,6 +117,19 @@ class Kurvo : public QWidget {
     // scale caption (what the chart drew before it had readouts).
     void Readouts(bool shown);
 
+    // ---- Members for records read back from a recording (the viewer, viewer/). None of them
+    // changes what the members above do.
+    // Draws `frames` interleaved frames (two values each, channel 1 first) as PlotBuffer does,
+    // with a 32-bit count: a whole record of up to 131072 frames and more. With at least one
+    // frame per pixel column each column shows the smallest and the largest value of its frames,
+    // so no single-frame excursion disappears. Keeps no reference.
+    void PlotFrames(const int16_t* interleaved, int32_t frames);
+    // The mark layer (display/KurvoMarks.h), drawn over the traces and under the readouts, so
+    // that it is in picture() and on the clipboard too: cursors at points of the last plot and
+    // at rows, a box of readings, dots on far-apart samples. kurvo::Marks{} draws nothing.
+    void Marks(const kurvo::Marks& marks);
+    const kurvo::Marks& marks() const { return marks_; }
+
     // Read-outs for tests and tools.
     bool bothChannels() const { return both_; }
     int16_t shownChannel() const { return shown_; }
@@ -179,6 +195,8 @@ class Kurvo : public QWidget {
     void composeGrid(const QSize& size);
     void composeTraces(const kurvo::Surface& dst);
     void composeCaptions(const kurvo::Surface& dst);
+    // The mark layer (KurvoMarks.cpp), between the traces and the captions.
+    void composeMarks(const kurvo::Surface& dst);
     // Composes the chart straight into the image `p` paints on, when it can; see Kurvo.cpp.
     bool paintDirect(QPainter& p, const QPaintEvent& event);
     // The shown channels' spans as the raster loops take them; returns how many.
@@ -256,6 +274,7 @@ class Kurvo : public QWidget {
     QPointF cursor_;                                    // ...here (logical pixels)
     kurvo::Readouts readouts_;
     kurvo::KurvoOverlay overlay_;
+    kurvo::Marks marks_;  // the mark layer's
 };
 
 }  // namespace rv8
