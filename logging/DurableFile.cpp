@@ -24,14 +24,6 @@ std::string ErrnoText(int err) {
     return std::error_code(err, std::generic_category()).message();
 }
 
-std::string NotRegularText(unsigned mode) {
-    if (S_ISDIR(mode)) return "it is a folder";
-    if (S_ISFIFO(mode)) return "it is a pipe (FIFO), not a regular file";
-    if (S_ISCHR(mode) || S_ISBLK(mode)) return "it is a device, not a regular file";
-    if (S_ISSOCK(mode)) return "it is a socket, not a regular file";
-    return "not a regular file";
-}
-
 void IgnoreFileSizeSignalOnce() {
     static const bool done = [] {
         struct sigaction current {};

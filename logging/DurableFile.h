@@ -18,9 +18,6 @@ namespace rv8 {
 
 // The operating system's text for an errno value ("No space left on device").
 std::string ErrnoText(int err);
-// Why a file of type `mode` (st_mode) is not read as a recording: "it is a folder", "it is a pipe
-// (FIFO), not a regular file", ...
-std::string NotRegularText(unsigned mode);
 
 // A write beyond the process's file-size limit raises SIGXFSZ, whose default action ends the
 // process; ignored, the write fails with EFBIG instead and the writer can keep the file sound.

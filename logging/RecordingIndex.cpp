@@ -13,6 +13,7 @@
 #include "logging/Crc32.h"
 #include "logging/DurableFile.h"
 #include "logging/RecordHead.h"
+#include "logging/RecordingSource.h"
 
 namespace rv8 {
 

@@ -47,6 +47,7 @@ struct ExportOptions {
     char delimiter = ',';  // the text options (CSV)
     char decimal = '.';
     bool absoluteTime = false;  // UTC time of each frame instead of the time in the record
+    bool comments = false;      // "# " lines with the acquisition settings
 };
 
 // Refuses an output path that is a folder, the recording being exported, or any existing

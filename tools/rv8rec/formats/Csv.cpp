@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "tools/rv8rec/Common.h"
+#include "tools/rv8rec/Settings.h"
 
 namespace rv8rec {
 
@@ -47,7 +48,17 @@ class CsvExporter final : public Exporter {
         // Record number, time (up to 64 characters of UTC time), channels, line end.
         rowMax_ = 16 + 64 + static_cast<std::size_t>(channels_) * (kNumberChars + 1) + 1;
         buf_.resize(std::max(kBufferBytes, 4 * rowMax_) + kNumberChars);
-        std::string line = "record";
+        std::string line;
+        if (o_.comments) {
+            line = "# rv8rec export of a recording: format version " + std::to_string(h.version) +
+                   ", " + std::to_string(h.channelCount) + " channels, created " +
+                   FormatTime(h.creationTimeUs) + "\n";
+            for (uint16_t c = 0; c < channels_ && c < h.ranges.size(); ++c) {
+                line += "# channel " + std::to_string(c + 1) + " range " +
+                        Number(h.ranges[c].upper) + " V to " + Number(h.ranges[c].lower) + " V\n";
+            }
+        }
+        line += "record";
         line += o_.delimiter;
         line += o_.absoluteTime ? "time_utc" : "time_s";
         for (uint16_t c = 0; c < channels_; ++c) {
@@ -60,12 +71,28 @@ class CsvExporter final : public Exporter {
             volts_.emplace_back(c < kMaxCachedChannels ? std::make_unique<Text[]>(65536) : nullptr);
         }
         line += '\n';
+        if (line.size() > buf_.size()) buf_.resize(line.size() + kNumberChars);
         std::memcpy(buf_.data(), line.data(), line.size());
         used_ = line.size();
         return true;
     }
 
+    // With --comments, a line with the record's settings before its rows when they differ
+    // from the last record's (the time and the acquisition number aside).
+    bool settingsComment(const rv8::RecordingRecord& rec) {
+        std::string line = Number(rec.sampleRate) + " Hz, " + SettingsLine(rec, channels_);
+        if (line == lastSettings_) return true;
+        lastSettings_ = line;
+        line = "# from record " + std::to_string(rec.number) + ": " + line + "\n";
+        if (buf_.size() - used_ < line.size() + rowMax_ && !flush()) return false;
+        if (buf_.size() - used_ < line.size() + rowMax_) buf_.resize(used_ + line.size() + rowMax_);
+        std::memcpy(buf_.data() + used_, line.data(), line.size());
+        used_ += line.size();
+        return true;
+    }
+
     bool record(const rv8::RecordingRecord& rec) override {
+        if (o_.comments && !settingsComment(rec)) return false;
         char number[16];
         const std::size_t numberLen = static_cast<std::size_t>(
             std::to_chars(number, number + sizeof number, rec.number).ptr - number);
@@ -210,6 +237,7 @@ class CsvExporter final : public Exporter {
     }
 
     ExportOptions o_;
+    std::string lastSettings_;  // --comments: the settings last written
     StagedFile staged_;
     int fd_ = 1;
     bool toFile_ = false;
