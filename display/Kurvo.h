@@ -129,6 +129,11 @@ class Kurvo : public QWidget {
     // at rows, a box of readings, dots on far-apart samples. kurvo::Marks{} draws nothing.
     void Marks(const kurvo::Marks& marks);
     const kurvo::Marks& marks() const { return marks_; }
+    // false: the channel's samples hold no measurement (the record's measure mode left it out):
+    // its trace is not drawn but "CH2 not measured" is written where it would lie, and the
+    // readouts leave it out, as if it were not shown. true (the default) draws it as usual.
+    void ChannelMeasured(int16_t channel, bool measured);
+    bool channelMeasured(int channel) const { return traceMeasured_[channel & 1]; }
 
     // Read-outs for tests and tools.
     bool bothChannels() const { return both_; }
@@ -229,7 +234,9 @@ class Kurvo : public QWidget {
     int lastPlotPoints() const { return static_cast<int>(lastValues_.size() / 2); }
     // Applies a mouse change of the shown channels' ranges; true if any range changed.
     bool applyRanges(const std::array<int32_t, 2>& mins, const std::array<int32_t, 2>& maxs);
-    bool channelShown(int channel) const { return both_ || shown_ == channel; }
+    bool channelShown(int channel) const {
+        return (both_ || shown_ == channel) && traceMeasured_[channel & 1];
+    }
 
     bool both_ = false;
     int16_t shown_ = 0;
@@ -275,6 +282,7 @@ class Kurvo : public QWidget {
     kurvo::Readouts readouts_;
     kurvo::KurvoOverlay overlay_;
     kurvo::Marks marks_;  // the mark layer's
+    std::array<bool, 2> traceMeasured_{true, true};
 };
 
 }  // namespace rv8
