@@ -163,6 +163,8 @@ void RecordView::refresh() {
     facts_.spectrum = mode_ == Mode::Spectrum;
     facts_.shown = shown_;
     facts_.window = axis_.window(facts_.frames);
+    for (int16_t c = 0; c < 2; ++c)
+        chart_.ChannelMeasured(c, facts_.measured[c]);
     if (chart_.readoutsShown()) {
         feedSettings();
         measure();
