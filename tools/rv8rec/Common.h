@@ -48,6 +48,7 @@ struct ExportOptions {
     char decimal = '.';
     bool absoluteTime = false;  // UTC time of each frame instead of the time in the record
     bool comments = false;      // "# " lines with the acquisition settings
+    bool progress = false;      // "rv8rec: progress N/T" on stderr after each record
 };
 
 // Refuses an output path that is a folder, the recording being exported, or any existing
