@@ -107,7 +107,8 @@ void DrawMarks(const Surface& frame, const Marks& m, const MarkInputs& in) {
             static_cast<int>(std::floor(ColumnForPoint(m.points[i], in.points, w))), 0, w - 1);
         p.setPen(pen(i));
         p.drawLine(x, 0, x, h - 1);
-        label(QStringLiteral("T%1").arg(i + 1), x + penWidth, lineH + pad,
+        // Its name low down, clear of the readings at the top and the captions at the foot.
+        label(QStringLiteral("T%1").arg(i + 1), x + penWidth, h - 4 * lineH,
               i == m.active ? kActive : kPlain);
     }
     for (int i = 0; i < 2; ++i) {

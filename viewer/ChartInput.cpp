@@ -107,10 +107,7 @@ bool ChartInput::wheel(QWheelEvent* e) {
         if (changed) emit rangesChanged();
         return true;
     }
-    const double column = e->position().x() * ratio();
-    const double anchor =
-        f.window.start + kurvo::PointForColumn(column, static_cast<int>(f.window.count), widthPx());
-    view_.axis().zoom(std::pow(kZoomStep, steps), anchor, column, widthPx(), f.frames);
+    view_.axis().zoom(std::pow(kZoomStep, steps), e->position().x() * ratio(), widthPx(), f.frames);
     emit timeChanged();
     return true;
 }
@@ -170,7 +167,8 @@ void ChartInput::move(const QPointF& at) {
             const double frames = kurvo::PointForColumn(
                 std::fabs(dx), static_cast<int>(pressWindow_.count), widthPx());
             const int64_t delta = std::llround(dx < 0 ? frames : -frames);
-            view_.axis().show(pressWindow_.start + delta, pressWindow_.count, f.frames);
+            view_.axis().show(static_cast<double>(pressWindow_.start + delta), pressWindow_.count,
+                              f.frames);
             emit timeChanged();
             return;
         }

@@ -105,7 +105,8 @@ std::vector<kurvo::MarkLine> Cursors::readings(const RecordView::Facts& f,
             return kurvo::FrequencyText(rate ? at * fs / (2.0 * (Spektra::kBins - 1)) : kNone);
         if (!rate) return QStringLiteral("frame %1").arg(at);
         const double origin = std::isfinite(f.triggerFrame) ? f.triggerFrame : 0.0;
-        return kurvo::TimeFromTriggerText((at - origin) / fs, false);
+        const QString t = kurvo::TimeFromTriggerText((at - origin) / fs, false);
+        return t == QStringLiteral("0") ? QStringLiteral("0 s") : t;
     };
     for (int i = 0; i < 2; ++i) {
         const int64_t at = time(i, f.spectrum);

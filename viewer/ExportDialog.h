@@ -34,9 +34,8 @@ class ExportDialog : public QDialog {
     ExportJob& job() { return job_; }
     QString message() const;
     bool done() const { return done_; }
-
-  protected:
-    void reject() override;  // Cancel / Escape: cancels a running export first
+    // Cancel (the button, Escape, closing the dialog): cancels a running export first.
+    void reject() override;
 
   private:
     void browse();

@@ -24,18 +24,19 @@ class TimeAxis {
     bool fitted() const { return fit_; }
     // The whole record, whatever its length.
     void fit() { fit_ = true; }
-    // Zooms in (factor > 1) or out (< 1) so that frame `anchor` (fractional) stays at pixel
-    // column `column` of a chart `width` columns wide, the chart placing points as
-    // kurvo::ColumnForPoint does.
-    void zoom(double factor, double anchor, double column, int width, int64_t frames);
+    // Zooms in (factor > 1) or out (< 1) so that the frame at pixel column `column` of a chart
+    // `width` columns wide stays there, the chart placing points as kurvo::ColumnForPoint does.
+    // The window's start is kept to a fraction of a frame, so that zooming in and out about one
+    // place never drifts from it.
+    void zoom(double factor, double column, int width, int64_t frames);
     // Moves the window by `delta` frames (positive: later frames come into view).
     void pan(int64_t delta, int64_t frames);
     // Shows `count` frames from `start`, within the record.
-    void show(int64_t start, int64_t count, int64_t frames);
+    void show(double start, int64_t count, int64_t frames);
 
   private:
     bool fit_ = true;
-    int64_t start_ = 0;
+    double start_ = 0;
     int64_t count_ = 0;
 };
 

@@ -89,7 +89,7 @@ void ViewerWindow::buildWidgets() {
     connect(timeBar_, &QScrollBar::valueChanged, this, [this](int value) {
         if (updatingBars_ || !view_->hasRecord()) return;
         const TimeWindow w = view_->facts().window;
-        view_->axis().show(value, w.count, view_->facts().frames);
+        view_->axis().show(static_cast<double>(value), w.count, view_->facts().frames);
         timeChanged();
     });
     left->addWidget(timeBar_);
@@ -337,18 +337,17 @@ void ViewerWindow::fit() {
 }
 
 void ViewerWindow::zoomIn() {
-    const RecordView::Facts& f = view_->facts();
-    const double middle = f.window.start + f.window.count / 2.0;
-    view_->axis().zoom(kKeyZoom, middle, chart_->width() * chart_->devicePixelRatioF() / 2.0,
-                       static_cast<int>(chart_->width() * chart_->devicePixelRatioF()), f.frames);
-    refresh();
+    zoomBy(kKeyZoom);
 }
 
 void ViewerWindow::zoomOut() {
-    const RecordView::Facts& f = view_->facts();
-    const double middle = f.window.start + f.window.count / 2.0;
-    view_->axis().zoom(1.0 / kKeyZoom, middle, chart_->width() * chart_->devicePixelRatioF() / 2.0,
-                       static_cast<int>(chart_->width() * chart_->devicePixelRatioF()), f.frames);
+    zoomBy(1.0 / kKeyZoom);
+}
+
+void ViewerWindow::zoomBy(double factor) {
+    // About the middle of the chart.
+    const double width = chart_->width() * chart_->devicePixelRatioF();
+    view_->axis().zoom(factor, width / 2.0, static_cast<int>(width), view_->facts().frames);
     refresh();
 }
 

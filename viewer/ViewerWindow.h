@@ -85,6 +85,7 @@ class ViewerWindow : public QMainWindow {
     void fit();
     void zoomIn();
     void zoomOut();
+    void zoomBy(double factor);
     void toggleSpectrum();
     void toggleChannel1();
     void toggleChannel2();
