@@ -22,6 +22,8 @@ using namespace recfile;
 namespace {
 
 constexpr int kHeadsPerStep = 256;
+// The background CRC walk's pause after each piece (4 MiB) it checked.
+constexpr auto kCrcPause = std::chrono::milliseconds(4);
 // While read() ran this recently, the background CRC walk leaves the disk to it.
 constexpr auto kQuietAfterRead = std::chrono::milliseconds(150);
 
@@ -279,6 +281,10 @@ bool RecordingIndex::checkCrcs(uint64_t size) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (crcNext_ >= entries_.size() || crcNext_ >= crcDamageAt_) return false;
+        // Not while the file grows: the records a writer appends are checked once it rests
+        // (each one read for showing is checked then), so that following a recording costs
+        // the machine no second stream of its bytes.
+        if (Clock::now() - lastGrowth_ < options_.settle) return false;
         e = entries_[crcNext_];
     }
     if (e.offset + e.size > size) return false;
@@ -290,6 +296,7 @@ bool RecordingIndex::checkCrcs(uint64_t size) {
     if (err == 0) {
         crcRunning_ = Crc32(piece_.data(), n, crcRunning_);
         crcPos_ += n;
+        crcSincePause_ += n;
         if (crcPos_ < body) return true;
         uint8_t stored[kRecordCrcBytes];
         err = readAt(e.offset + body, stored, sizeof stored);
@@ -369,11 +376,18 @@ void RecordingIndex::startBackground(std::function<void()> changed,
             // The CRC walk gives way to the records being shown.
             const bool quiet =
                 NowNs() - lastRead_.load() > std::chrono::nanoseconds(kQuietAfterRead).count();
-            if (!worked && quiet) worked = checkCrcs(size);
+            bool checked = false;
+            if (!worked && quiet) worked = checked = checkCrcs(size);
             if (!worked) worked = lookForGrowth();
             if (status().changes != before && changed) changed();
-            if (worked) continue;
             std::unique_lock<std::mutex> lock(wakeMutex_);
+            if (checked && crcSincePause_ >= kReadChunkBytes) {
+                // The CRC walk takes turns with the rest of the machine: a pause after each piece.
+                crcSincePause_ = 0;
+                wake_.wait_for(lock, kCrcPause, [this] { return stop_; });
+                continue;
+            }
+            if (worked) continue;
             wake_.wait_for(lock, quiet ? poll : std::chrono::milliseconds(kQuietAfterRead),
                            [this] { return stop_; });
         }

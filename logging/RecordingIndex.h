@@ -5,7 +5,8 @@
 // heads (a 36- or 40-byte read per record, the same checks as the sequential readers make,
 // logging/RecordHead.h), and their CRCs are checked in order by a second walk that streams each
 // record through the CRC in pieces; both run a bounded step at a time (advance()), by themselves
-// on a thread of the index's own (startBackground) or from a caller that drives them. So the
+// on a thread of the index's own (startBackground) or from a caller that drives them (the CRC
+// walk waits while the file grows, and catches up once it rests). So the
 // first record can be read at once, whatever the size of the file:
 // - read(k) reads one record at its offset, its CRC checked, into a record the caller reuses;
 // - while the walk has not reached a record yet and the records so far are all of one size (as
@@ -163,9 +164,10 @@ class RecordingIndex {
     Clock::time_point lastGrowth_;  // when the file last grew (or was last modified, at opening)
 
     // The CRC walk's state (its own thread, or the caller of advance()).
-    uint64_t crcNext_ = 0;     // the record it checks
-    uint64_t crcPos_ = 0;      // bytes of it checked so far
-    uint32_t crcRunning_ = 0;  // the CRC of those bytes
+    uint64_t crcNext_ = 0;        // the record it checks
+    uint64_t crcPos_ = 0;         // bytes of it checked so far
+    uint32_t crcRunning_ = 0;     // the CRC of those bytes
+    uint64_t crcSincePause_ = 0;  // bytes checked since the background walk last paused
     std::vector<uint8_t> piece_;
     std::atomic<int64_t> lastRead_{0};  // when read() last ran (steady clock, ns)
 

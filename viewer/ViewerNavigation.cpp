@@ -94,6 +94,11 @@ bool ViewerWindow::following() const {
     return action(QStringLiteral("follow"))->isChecked();
 }
 
+void ViewerWindow::setFollowing(bool on) {
+    action(QStringLiteral("follow"))->setChecked(on);
+    toggleFollow();
+}
+
 void ViewerWindow::toggleFollow() {
     if (following()) goTo(static_cast<int64_t>(count_) - 1);
 }

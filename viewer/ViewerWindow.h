@@ -49,6 +49,8 @@ class ViewerWindow : public QMainWindow {
     QAction* action(const QString& name) const;
     bool playing() const { return play_.isActive() || playing_; }
     bool following() const;
+    // Follow (L): keep the newest record in view as records are added.
+    void setFollowing(bool on);
 
     // Shows record k (limited to the records there are).
     void goTo(int64_t k);

@@ -1,6 +1,6 @@
 // rv8view: opens a recording (.cvx) and shows its records on the scope's chart.
 //
-//   rv8view [FILE]
+//   rv8view [--follow] [FILE]
 #include <cstdio>
 #include <cstring>
 
@@ -29,13 +29,15 @@ int main(int argc, char** argv) {
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     QApplication::setApplicationName(QStringLiteral("rv8view"));
     QApplication::setDesktopFileName(QStringLiteral("rv8view"));
-    const QStringList args = QApplication::arguments().mid(1);
-    if (args.size() > 1) {
-        std::fputs("usage: rv8view [FILE]\n", stderr);
+    QStringList args = QApplication::arguments().mid(1);
+    const bool follow = args.removeAll(QStringLiteral("--follow")) > 0;
+    if (args.size() > 1 || (!args.isEmpty() && args.front().startsWith(QLatin1Char('-')))) {
+        std::fputs("usage: rv8view [--follow] [FILE]\n", stderr);
         return 2;
     }
     rv8::viewer::ViewerWindow window;
     window.show();
+    if (follow) window.setFollowing(true);
     if (!args.isEmpty()) window.openFile(args.front());
     return app.exec();
 }

@@ -127,7 +127,7 @@ TEST_F(IndexTest, ReadsEveryRecordAsTheReaderDoes) {
     const std::string name = MakeFile(4, 300);
     const RecordingReadResult all = ReadRecording(name);
     std::string error;
-    const auto index = RecordingIndex::Open(name, error);
+    const auto index = RecordingIndex::Open(name, Settled(), error);  // just written: at rest
     ASSERT_TRUE(index) << error;
     // Straight after opening, before any walk: the last record is found where the first
     // record's size puts it, and the count is known from the file's size.
@@ -218,7 +218,9 @@ TEST_F(IndexTest, FollowsAFileTheWriterIsStillWriting) {
 TEST_F(IndexTest, TheBackgroundWalkReportsWhatItFinds) {
     const std::string name = MakeFile(600, 20);  // more heads than one step walks
     std::string error;
-    const auto index = RecordingIndex::Open(name, error);
+    RecordingIndex::Options options;
+    options.settle = std::chrono::milliseconds(100);  // the file just written rests soon
+    const auto index = RecordingIndex::Open(name, options, error);
     ASSERT_TRUE(index);
     std::atomic<int> changes{0};
     index->startBackground([&changes] { ++changes; }, std::chrono::milliseconds(10));
