@@ -162,7 +162,8 @@ RecordingIndex::Status RecordingIndex::statusLocked() const {
     s.estimated = s.indexed;
     if (s.walking && uniformSize_ > 0 && !mixedSizes_)
         s.estimated += (s.fileSize - nextOffset_) / uniformSize_;
-    s.pending = tailIncomplete_ && Clock::now() - lastGrowth_ < options_.settle;
+    s.growing = Clock::now() - lastGrowth_ < options_.settle;
+    s.pending = tailIncomplete_ && s.growing;
     // The intact records end at the earliest of: a wrong head, an incomplete record that is no
     // longer being written, a record whose CRC or read failed.
     uint64_t end = UINT64_MAX;

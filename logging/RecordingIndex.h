@@ -79,6 +79,7 @@ class RecordingIndex {
         std::string damage;       // "record N at byte offset X: why", as rv8rec verify says it
         uint64_t tailOffset = 0;  // where the intact records end (when damaged)
         bool pending = false;     // an incomplete last record that is still being written
+        bool growing = false;     // the file grew within the settle time (the CRC walk waits)
         bool ioError = false;     // the damage is a read error, not the file's content
         uint64_t changes = 0;     // counts every change of the above
     };

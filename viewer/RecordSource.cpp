@@ -8,7 +8,9 @@ namespace rv8::viewer {
 
 RecordSource::RecordSource(QObject* parent) : QObject(parent) {}
 
-RecordSource::~RecordSource() = default;
+RecordSource::~RecordSource() {
+    index_.reset();  // its thread ends before anything of this object goes
+}
 
 bool RecordSource::open(const QString& path, QString& error) {
     std::string why;

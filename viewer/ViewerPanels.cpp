@@ -16,9 +16,9 @@ namespace rv8::viewer {
 namespace {
 
 const char* kHints =
-    "Wheel: zoom time  \u00B7  drag: move  \u00B7  Ctrl+wheel/drag: vertical  \u00B7  "
-    "Shift+drag: time cursors  \u00B7  Shift+right drag: level cursors  \u00B7  "
-    "\u2190 \u2192 PgUp PgDn Home End: records  \u00B7  Space: play  \u00B7  L: follow";
+    "Wheel: zoom  \u00B7  drag: move  \u00B7  Ctrl: vertical  \u00B7  Shift+drag: time cursors  "
+    "\u00B7  Shift+right drag: level cursors  \u00B7  \u2190 \u2192 PgUp PgDn Home End: records  "
+    "\u00B7  Space: play  \u00B7  L: follow  \u00B7  F1: help";
 
 const char* kHelp =
     "<h3>Records</h3>"
@@ -114,11 +114,15 @@ void ViewerWindow::updateInfo() {
     recordLabel_->setText(QStringLiteral("%1 / %2").arg(current_).arg(count_));
     QStringList notes;
     if (s.walking) notes << QStringLiteral("Finding the records: %1 so far").arg(s.indexed);
-    if (s.verifying)
+    if (s.growing) {
+        notes << QStringLiteral(
+            "The file is still being written: its records are checked once "
+            "it rests (each one shown is checked now).");
+    } else if (s.verifying) {
         notes << QStringLiteral("Checking the records: %1 of %2 intact so far")
                      .arg(s.verified)
                      .arg(s.indexed);
-    if (s.pending) notes << QStringLiteral("The file is still being written.");
+    }
     if (following()) notes << QStringLiteral("Following the newest record.");
     progress_->setText(notes.join(QLatin1Char('\n')));
 }

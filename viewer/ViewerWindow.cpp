@@ -61,6 +61,7 @@ ViewerWindow::ViewerWindow(QWidget* parent) : QMainWindow(parent) {
 }
 
 ViewerWindow::~ViewerWindow() {
+    delete input_;  // first: the chart's events must not reach it once the view is gone
     delete view_;
 }
 

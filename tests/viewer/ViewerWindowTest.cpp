@@ -5,9 +5,11 @@
 #include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QMimeData>
 #include <QSlider>
 #include <QStandardPaths>
 #include <QTest>
+#include <QUrl>
 
 #include <gtest/gtest.h>
 
@@ -270,7 +272,15 @@ TEST_F(ViewerTest, WhatIsNotARecordingGetsOneMessageAndTheViewerStaysUsable) {
         EXPECT_TRUE(banner.contains(c.name)) << banner.toStdString();
         EXPECT_TRUE(banner.contains(QString::fromLatin1(c.why))) << banner.toStdString();
     }
-    ASSERT_TRUE(window->openFile(file("good.cvx")));
+    // A recording dropped on the window opens.
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(file("good.cvx"))});
+    QDragEnterEvent enter(QPoint(50, 50), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(window.get(), &enter);
+    ASSERT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(50, 50), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(window.get(), &drop);
+    EXPECT_EQ(window->source().path(), file("good.cvx"));
     EXPECT_TRUE(window->bannerText().isEmpty());
     key(Qt::Key_Right);
     EXPECT_EQ(window->current(), 1);
