@@ -24,11 +24,6 @@ QString Micro(int64_t us) {
     return QStringLiteral("%1").arg(((us % 1000) + 1000) % 1000, 3, 10, QLatin1Char('0'));
 }
 
-QString Row(const QString& label, const QString& value) {
-    return QStringLiteral("<tr><td style='color:#666; padding-right:8px'>%1</td><td>%2</td></tr>")
-        .arg(label.toHtmlEscaped(), value.toHtmlEscaped());
-}
-
 QString Volts(double v) {
     return std::isfinite(v) ? FormatPlain(v) + QStringLiteral(" V") : kUnknown;
 }
@@ -84,34 +79,36 @@ RecordText DescribeRecord(const RecordingRecord& r, const RecordingHeader& heade
     t.local = LocalTimeText(r.timeUs);
     t.utc = UtcTimeText(r.timeUs);
     const Acquisition a = SettingsOf(r, header);
-    QString rows;
-    rows += Row(QStringLiteral("Comment"),
-                QString::fromUtf8(r.comment.data(), static_cast<qsizetype>(r.comment.size())));
-    rows += Row(QStringLiteral("Event mark"), QString::number(r.eventMark));
-    rows += Row(QStringLiteral("Sample rate"), kurvo::SampleRateText(r.sampleRate));
-    rows += Row(QStringLiteral("Frames"), QString::number(r.frames));
+    auto& rows = t.details;
+    const auto Row = [&rows](const QString& label, const QString& value) {
+        rows.emplace_back(label, value);
+    };
+    Row(QStringLiteral("Comment"),
+        QString::fromUtf8(r.comment.data(), static_cast<qsizetype>(r.comment.size())));
+    Row(QStringLiteral("Event mark"), QString::number(r.eventMark));
+    Row(QStringLiteral("Sample rate"), kurvo::SampleRateText(r.sampleRate));
+    Row(QStringLiteral("Frames"), QString::number(r.frames));
     for (int c = 0; c < 2; ++c) {
         const QString name = QStringLiteral("CH%1").arg(c + 1);
         if (c >= header.channelCount) {
-            rows += Row(name, QStringLiteral("not in the file"));
+            Row(name, QStringLiteral("not in the file"));
             continue;
         }
         const double s = a.channel[c].sensitivity;
         const QString range = std::isfinite(s) ? QStringLiteral("\u00B1") + Volts(s) : kUnknown;
-        rows += Row(name, range + QStringLiteral(", coupling ") + Coupling(a.channel[c].coupling));
+        Row(name, range + QStringLiteral(", coupling ") + Coupling(a.channel[c].coupling));
     }
     if (!r.hasSettings) {
-        rows += Row(QStringLiteral("Settings"),
-                    QStringLiteral("not recorded (format version 1): coupling, measure mode, "
-                                   "trigger and post-trigger samples unknown"));
+        Row(QStringLiteral("Settings"),
+            QStringLiteral("not recorded (format version 1): coupling, measure mode, "
+                           "trigger and post-trigger samples unknown"));
     }
-    rows += Row(QStringLiteral("Measure mode"), MeasureMode(a.measureMode));
-    rows += Row(QStringLiteral("Trigger"), Trigger(a));
-    rows += Row(QStringLiteral("Post-trigger"),
-                a.postSamples >= 0 ? QStringLiteral("%1 samples").arg(a.postSamples) : kUnknown);
+    Row(QStringLiteral("Measure mode"), MeasureMode(a.measureMode));
+    Row(QStringLiteral("Trigger"), Trigger(a));
+    Row(QStringLiteral("Post-trigger"),
+        a.postSamples >= 0 ? QStringLiteral("%1 samples").arg(a.postSamples) : kUnknown);
     if (r.hasSettings && a.number != 0)
-        rows += Row(QStringLiteral("Acquisition"), QString::number(a.number));
-    t.details = QStringLiteral("<table cellspacing='0'>") + rows + QStringLiteral("</table>");
+        Row(QStringLiteral("Acquisition"), QString::number(a.number));
     return t;
 }
 

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <utility>
+#include <vector>
 
 #include <QString>
 
@@ -12,10 +14,11 @@
 namespace rv8::viewer {
 
 struct RecordText {
-    QString title;    // "record 4711 of 8000" (records count from 0, as in the file and rv8rec)
-    QString local;    // "2026-12-07 14:03:12.345 678" in the local time zone
-    QString utc;      // "2026-12-07 13:03:12.345678 UTC"
-    QString details;  // the rest, as rows of an HTML table
+    QString title;  // "record 4711 of 8000" (records count from 0, as in the file and rv8rec)
+    QString local;  // "2026-12-07 14:03:12.345 678" in the local time zone
+    QString utc;    // "2026-12-07 13:03:12.345678 UTC"
+    // The rest, one (label, value) pair a line: "Comment", "Log comment 4711"; ...
+    std::vector<std::pair<QString, QString>> details;
 };
 
 // `count` records are known; `more` while the file may hold more than that (still being read).

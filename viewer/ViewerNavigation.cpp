@@ -20,6 +20,8 @@ namespace {
 // a record that is not there yet (a file still being written).
 constexpr int64_t kLongestPauseMs = 5000;
 constexpr int kWaitForRecordMs = 100;
+// While following, the newest record is shown at most this often.
+constexpr qint64 kFollowMs = 400;
 
 }  // namespace
 
@@ -154,10 +156,21 @@ void ViewerWindow::sourceChanged() {
     updatingBars_ = false;
     const int64_t lastRecord = static_cast<int64_t>(count_) - 1;
     if (following() && current_ != lastRecord) {
-        goTo(lastRecord);
-    } else if (current_ > lastRecord || (current_ < 0 && count_ > 0)) {
+        // The newest record, at most every kFollowMs: a recording at full rate adds one every
+        // 20 ms, and drawing each would take the recording's machine time for nothing.
+        const qint64 since = followed_.isValid() ? followed_.elapsed() : kFollowMs;
+        if (since >= kFollowMs) {
+            followed_.start();
+            goTo(lastRecord);  // the panels with it
+        } else if (!followLater_.isActive()) {
+            followLater_.start(static_cast<int>(kFollowMs - since));
+        }
+        return;
+    }
+    if (current_ > lastRecord || (current_ < 0 && count_ > 0)) {
         // The damage was found before the record shown, or the first record can be read now.
         goTo(current_ < 0 ? 0 : lastRecord);
+        return;
     }
     updateInfo();
     updateBanner();

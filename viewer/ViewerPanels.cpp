@@ -1,12 +1,10 @@
 // The viewer's panels: the banner above the chart (a file that could not be opened, a damaged
-// tail, a record that could not be read), the record's details beside it, the status line, and
-// the chart's picture for saving and copying.
+// tail, a record that could not be read), the record's details beside it, the status line.
 #include <QAction>
 #include <QFileInfo>
+#include <QGridLayout>
 #include <QLabel>
 #include <QMessageBox>
-#include <QPainter>
-#include <QSvgGenerator>
 
 #include "viewer/RecordInfo.h"
 #include "viewer/ViewerWindow.h"
@@ -62,6 +60,38 @@ QString ViewerWindow::titleText() const {
     return title_->text();
 }
 
+void ViewerWindow::setDetails(const std::vector<std::pair<QString, QString>>& rows) {
+    while (detailLabels_.size() < rows.size()) {
+        auto* label = new QLabel(details_);
+        label->setStyleSheet(QStringLiteral("color: #666"));
+        label->setAlignment(Qt::AlignTop | Qt::AlignLeft);
+        auto* value = new QLabel(details_);
+        value->setWordWrap(true);
+        value->setTextFormat(Qt::PlainText);
+        const int row = static_cast<int>(detailLabels_.size());
+        detailRows_->addWidget(label, row, 0);
+        detailRows_->addWidget(value, row, 1);
+        detailLabels_.emplace_back(label, value);
+    }
+    for (std::size_t i = 0; i < detailLabels_.size(); ++i) {
+        const bool shown = i < rows.size();
+        // Unchanged texts cost nothing (QLabel keeps them).
+        detailLabels_[i].first->setText(shown ? rows[i].first : QString());
+        detailLabels_[i].second->setText(shown ? rows[i].second : QString());
+        detailLabels_[i].first->setVisible(shown);
+        detailLabels_[i].second->setVisible(shown);
+    }
+}
+
+QString ViewerWindow::detailsText() const {
+    QStringList lines;
+    for (const auto& [label, value] : detailLabels_) {
+        if (label->isVisibleTo(details_))
+            lines << label->text() + QStringLiteral(": ") + value->text();
+    }
+    return lines.join(QLatin1Char('\n'));
+}
+
 QString ViewerWindow::statusText() const {
     return status_->text();
 }
@@ -97,10 +127,10 @@ void ViewerWindow::updateInfo() {
         title_->setText(source_->isOpen() ? QStringLiteral("no record yet")
                                           : QStringLiteral("no recording open"));
         time_->clear();
-        details_->setText(source_->isOpen()
-                              ? QString()
-                              : QStringLiteral("Open a recording with File &gt; Open (Ctrl+O), "
-                                               "or drop one on this window."));
+        setDetails({});
+        hint_->setText(source_->isOpen() ? QString()
+                                         : QStringLiteral("Open a recording with File > Open "
+                                                          "(Ctrl+O), or drop one on this window."));
         progress_->clear();
         recordLabel_->clear();
         return;
@@ -110,7 +140,8 @@ void ViewerWindow::updateInfo() {
     title_->setText(t.title);
     time_->setText(t.local);
     time_->setToolTip(t.utc);
-    details_->setText(t.details);
+    setDetails(t.details);
+    hint_->clear();
     recordLabel_->setText(QStringLiteral("%1 / %2").arg(current_).arg(count_));
     QStringList notes;
     if (s.walking) notes << QStringLiteral("Finding the records: %1 so far").arg(s.indexed);
@@ -140,39 +171,6 @@ void ViewerWindow::updateStatus() {
     status_->setText(parts.isEmpty() ? QStringLiteral("Cursors: Shift+drag places T1 and T2, "
                                                       "Shift+right drag V1 and V2")
                                      : parts.join(QStringLiteral("   ")));
-}
-
-QImage ViewerWindow::chartPicture() {
-    return chart_->picture();
-}
-
-bool ViewerWindow::saveChart(const QString& path, QString& error) {
-    const QImage picture = chartPicture();
-    if (QFileInfo(path).suffix().compare(QStringLiteral("svg"), Qt::CaseInsensitive) == 0) {
-        // The chart is a picture of pixels: the drawing holds it at its size in logical pixels.
-        const QSizeF size = picture.deviceIndependentSize();
-        QSvgGenerator svg;
-        svg.setFileName(path);
-        svg.setSize(size.toSize());
-        svg.setViewBox(QRectF(QPointF(0, 0), size));
-        svg.setTitle(windowTitle());
-        QPainter p;
-        if (!p.begin(&svg)) {
-            error = QStringLiteral("Cannot write %1.").arg(path);
-            return false;
-        }
-        p.drawImage(QRectF(QPointF(0, 0), size), picture);
-        if (!p.end()) {
-            error = QStringLiteral("Cannot write %1.").arg(path);
-            return false;
-        }
-        return true;
-    }
-    if (!picture.save(path, "PNG")) {
-        error = QStringLiteral("Cannot write %1.").arg(path);
-        return false;
-    }
-    return true;
 }
 
 void ViewerWindow::showHelp() {

@@ -2,19 +2,12 @@
 
 #include <QAction>
 #include <QActionGroup>
-#include <QApplication>
-#include <QClipboard>
-#include <QDragEnterEvent>
-#include <QDropEvent>
-#include <QFileDialog>
 #include <QFileInfo>
+#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenuBar>
-#include <QMessageBox>
-#include <QMimeData>
 #include <QScrollBar>
-#include <QSettings>
 #include <QSlider>
 #include <QStatusBar>
 #include <QToolBar>
@@ -22,17 +15,11 @@
 
 #include <algorithm>
 
-#include "viewer/ExportDialog.h"
-
 namespace rv8::viewer {
 
 namespace {
 
 constexpr double kKeyZoom = 2.0;  // + and - halve and double the frames shown
-
-QSettings Settings() {
-    return QSettings(QStringLiteral("RV8 Scope"), QStringLiteral("rv8view"));
-}
 
 }  // namespace
 
@@ -51,6 +38,8 @@ ViewerWindow::ViewerWindow(QWidget* parent) : QMainWindow(parent) {
     buildActions();
     play_.setSingleShot(true);
     connect(&play_, &QTimer::timeout, this, &ViewerWindow::playNext);
+    followLater_.setSingleShot(true);
+    connect(&followLater_, &QTimer::timeout, this, &ViewerWindow::sourceChanged);
     setAcceptDrops(true);
     setWindowTitle(QStringLiteral("RV8 Viewer"));
     resize(1180, 760);
@@ -120,17 +109,22 @@ void ViewerWindow::buildWidgets() {
     title_->setFont(big);
     time_ = new QLabel(panel);
     time_->setObjectName(QStringLiteral("recordTime"));
-    details_ = new QLabel(panel);
+    // The details: plain labels in two columns (a rich-text table costs a layout of its own
+    // at every record, which following a recording would pay 50 times a second).
+    details_ = new QWidget(panel);
     details_->setObjectName(QStringLiteral("recordDetails"));
-    details_->setWordWrap(true);
-    details_->setTextFormat(Qt::RichText);
-    details_->setAlignment(Qt::AlignTop | Qt::AlignLeft);
-    details_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    detailRows_ = new QGridLayout(details_);
+    detailRows_->setContentsMargins(0, 4, 0, 4);
+    detailRows_->setHorizontalSpacing(8);
+    detailRows_->setVerticalSpacing(1);
+    detailRows_->setColumnStretch(1, 1);
     progress_ = new QLabel(panel);
     progress_->setWordWrap(true);
     progress_->setStyleSheet(QStringLiteral("color: #666"));
-    for (QLabel* l : {title_, time_, details_, progress_})
-        info->addWidget(l);
+    hint_ = new QLabel(panel);
+    hint_->setWordWrap(true);
+    for (QWidget* w : std::initializer_list<QWidget*>{title_, time_, details_, hint_, progress_})
+        info->addWidget(w);
     info->addStretch(1);
     row->addWidget(panel);
     outer->addLayout(row, 1);
@@ -298,7 +292,7 @@ bool ViewerWindow::openFile(const QString& path) {
     view_->setRecord(nullptr, source_->header());
     cursors_.clear();
     setWindowTitle(QFileInfo(path).fileName() + QStringLiteral(" - RV8 Viewer"));
-    Settings().setValue(QStringLiteral("lastFolder"), QFileInfo(path).absolutePath());
+    settings().setValue(QStringLiteral("lastFolder"), QFileInfo(path).absolutePath());
     goTo(0);
     sourceChanged();
     return true;
@@ -396,47 +390,6 @@ void ViewerWindow::clearCursors() {
 void ViewerWindow::defaultRanges() {
     view_->defaultRanges();
     refresh();
-}
-
-void ViewerWindow::openDialog() {
-    const QString folder = Settings().value(QStringLiteral("lastFolder")).toString();
-    const QString path =
-        QFileDialog::getOpenFileName(this, QStringLiteral("Open a recording"), folder,
-                                     QStringLiteral("Recordings (*.cvx);;All files (*)"));
-    if (!path.isEmpty()) openFile(path);
-}
-
-void ViewerWindow::exportDialog() {
-    if (!source_->isOpen() || !view_->hasRecord()) return;
-    ExportDialog dialog(*source_, record_, view_->facts().window, count_, this);
-    dialog.exec();
-}
-
-void ViewerWindow::saveDialog() {
-    const QString folder = Settings().value(QStringLiteral("lastFolder")).toString();
-    QString path =
-        QFileDialog::getSaveFileName(this, QStringLiteral("Save the chart"), folder,
-                                     QStringLiteral("PNG picture (*.png);;SVG drawing (*.svg)"));
-    if (path.isEmpty()) return;
-    QString error;
-    if (!saveChart(path, error))
-        QMessageBox::warning(this, QStringLiteral("Save the chart"), error);
-}
-
-void ViewerWindow::copyChart() {
-    QApplication::clipboard()->setImage(chartPicture());
-}
-
-void ViewerWindow::dragEnterEvent(QDragEnterEvent* event) {
-    if (event->mimeData()->hasUrls() && event->mimeData()->urls().value(0).isLocalFile())
-        event->acceptProposedAction();
-}
-
-void ViewerWindow::dropEvent(QDropEvent* event) {
-    const QList<QUrl> urls = event->mimeData()->urls();
-    if (urls.isEmpty() || !urls.front().isLocalFile()) return;
-    event->acceptProposedAction();
-    openFile(urls.front().toLocalFile());
 }
 
 }  // namespace rv8::viewer

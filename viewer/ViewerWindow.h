@@ -2,12 +2,17 @@
 // record's details beside it, a scroll bar for the time axis and a slider over all records
 // below, and a status line. Every key and mouse action is listed in docs/viewer.md.
 //
-// Files: ViewerWindow.cpp (the window, its actions and menus, opening files),
-// ViewerNavigation.cpp (moving between records, playing, following a growing file),
-// ViewerPanels.cpp (the banner, the record's details, the status line, saving the chart).
+// Files: ViewerWindow.cpp (the window, its actions and menus, the view), ViewerNavigation.cpp
+// (moving between records, playing, following a growing file), ViewerPanels.cpp (the banner, the
+// record's details, the status line), ViewerFiles.cpp (opening, exporting, saving the chart).
 #pragma once
 
+#include <utility>
+#include <vector>
+
+#include <QElapsedTimer>
 #include <QMainWindow>
+#include <QSettings>
 #include <QString>
 #include <QTimer>
 
@@ -19,6 +24,7 @@
 
 class QAction;
 class QActionGroup;
+class QGridLayout;
 class QLabel;
 class QScrollBar;
 class QSlider;
@@ -46,6 +52,8 @@ class ViewerWindow : public QMainWindow {
     QString bannerText() const;
     QString titleText() const;
     QString statusText() const;
+    // The record's details as the panel shows them, "Label: value" a line.
+    QString detailsText() const;
     QAction* action(const QString& name) const;
     bool playing() const { return play_.isActive() || playing_; }
     bool following() const;
@@ -96,7 +104,8 @@ class ViewerWindow : public QMainWindow {
     void clearCursors();
     void defaultRanges();
     void updateTimeBar();
-    // Files.
+    // Files (ViewerFiles.cpp).
+    static QSettings settings();  // the viewer's own: the last folder
     void openDialog();
     void exportDialog();
     void saveDialog();
@@ -108,6 +117,7 @@ class ViewerWindow : public QMainWindow {
     void updateInfo();
     void updateStatus();
     void setBanner(const QString& text, bool error);
+    void setDetails(const std::vector<std::pair<QString, QString>>& rows);
     QImage chartPicture();
 
     RecordSource* source_;
@@ -124,14 +134,19 @@ class ViewerWindow : public QMainWindow {
     QLabel* banner_;
     QLabel* title_;
     QLabel* time_;
-    QLabel* details_;
+    QWidget* details_;
+    QGridLayout* detailRows_;
+    std::vector<std::pair<QLabel*, QLabel*>> detailLabels_;  // label, value per row
+    QLabel* hint_;
     QLabel* progress_;
     QLabel* status_;
     QLabel* recordLabel_;
     QScrollBar* timeBar_;
     QSlider* slider_;
     QTimer play_;
-    bool playing_ = false;  // as fast as they render: stepping from the event loop
+    QTimer followLater_;      // shows the newest record when following was waiting
+    QElapsedTimer followed_;  // since the newest record was last shown by following
+    bool playing_ = false;    // as fast as they render: stepping from the event loop
     bool updatingBars_ = false;
 };
 

@@ -245,11 +245,13 @@ TEST_F(ViewerTest, AVersion1FileShowsItsMissingSettingsAsUnknown) {
                             QStringLiteral("/tests/data/example-v1.cvx");
     ASSERT_TRUE(window->openFile(example));
     EXPECT_EQ(window->titleText(), QStringLiteral("record 0 of 1"));
-    const QString details = window->findChild<QLabel*>(QStringLiteral("recordDetails"))->text();
-    EXPECT_TRUE(details.contains(QStringLiteral("not recorded (format version 1)")));
-    EXPECT_TRUE(details.contains(QStringLiteral("coupling unknown")));
-    EXPECT_TRUE(details.contains(QStringLiteral("<td>Measure mode</td><td>unknown</td>")) ||
-                details.contains(QStringLiteral("Measure mode</td><td>unknown")));
+    const QString details = window->detailsText();
+    EXPECT_TRUE(details.contains(QStringLiteral("not recorded (format version 1)")))
+        << details.toStdString();
+    EXPECT_TRUE(details.contains(QStringLiteral("CH1: \u00B12.5 V, coupling unknown")));
+    EXPECT_TRUE(details.contains(QStringLiteral("Measure mode: unknown")));
+    EXPECT_TRUE(details.contains(QStringLiteral("Trigger: unknown")));
+    EXPECT_TRUE(details.contains(QStringLiteral("Comment: ab")));
     EXPECT_EQ(chart()->lastPlotKind(), Kurvo::PlotKind::Buffer);
     EXPECT_TRUE(window->bannerText().isEmpty());
 }
