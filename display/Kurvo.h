@@ -145,7 +145,10 @@ class Kurvo : public QWidget {
 
   signals:
     // Raised once for each change of a vertical range made by the user with the mouse (wheel:
-    // zoom about the centre; drag: move). Changes made through YMax/YMin raise nothing.
+    // zoom about the centre; drag: move, raised when the drag ends). A drag whose release never
+    // reaches the chart (a message box opened during it) ends at the next move without the
+    // button held, or at the next press, and raises it then. Changes made through YMax/YMin
+    // raise nothing.
     void RangeChanged(int32_t a, int32_t b);
 
   protected:
@@ -209,6 +212,13 @@ class Kurvo : public QWidget {
         invalidate();
     }
     int lastPlotPoints() const { return static_cast<int>(lastValues_.size() / 2); }
+    // A drag: moves the shown channels' ranges from where they were at the press by the
+    // mouse's rows since then; ends it, raising RangeChanged once if a range differs from the
+    // one at the press (at the release, or at the first event that shows the release was lost).
+    void panTo(const QPointF& position);
+    // The cursor readout's position (logical pixels).
+    void trackCursor(const QPointF& position);
+    void finishDrag();
     // Applies a mouse change of the shown channels' ranges; true if any range changed.
     bool applyRanges(const std::array<int32_t, 2>& mins, const std::array<int32_t, 2>& maxs);
     bool channelShown(int channel) const { return both_ || shown_ == channel; }
