@@ -221,8 +221,9 @@ void KurvoOverlay::drawMeasurementStrip(const Layout& at) {
         const QString first = ChannelName(c) + QStringLiteral("  ") + ch.frequency +
                               QStringLiteral("  ") + ch.period + QStringLiteral("  ") +
                               ch.peakToPeak + QStringLiteral("  ") + ch.rms;
-        const QString second = QStringLiteral("mean ") + ch.mean + QStringLiteral("   min ") +
-                               ch.min + QStringLiteral("   max ") + ch.max;
+        const QString second = ch.meanLabel + QLatin1Char(' ') + ch.mean +
+                               QStringLiteral("   min ") + ch.min + QStringLiteral("   max ") +
+                               ch.max;
         y += put(at, text(first, Style::Channel, at.channelText[c]), at.margin, y).h;
         y += put(at, text(second, Style::Channel, at.channelText[c]), at.margin, y).h + at.margin;
     }

@@ -47,8 +47,13 @@ void Measured(const measure::ChannelMeasurement& m, double fs, double sensitivit
     out.period = PeriodText(period);
     auto volts = [&](double raw) { return VoltsNumber(RawToVolts(raw, sensitivity), sensitivity); };
     out.peakToPeak = volts(m.peakToPeak()) + QStringLiteral(" Vpp");
-    out.rms = volts(m.rms) + QStringLiteral(" V rms");
-    out.mean = volts(m.mean) + QStringLiteral(" V");
+    // Over whole periods where there are some, so that they do not depend on where the record
+    // starts and ends within a period; over the record otherwise. The label says which.
+    const bool cycles = m.hasPeriod() && std::isfinite(m.cycleMean);
+    out.meanLabel = cycles ? QStringLiteral("cycle mean") : QStringLiteral("mean");
+    out.rms = volts(cycles ? m.cycleRms : m.rms) +
+              (cycles ? QStringLiteral(" V cycle rms") : QStringLiteral(" V rms"));
+    out.mean = volts(cycles ? m.cycleMean : m.mean) + QStringLiteral(" V");
     out.min = volts(m.min) + QStringLiteral(" V");
     out.max = volts(m.max) + QStringLiteral(" V");
 }

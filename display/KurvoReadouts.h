@@ -46,8 +46,11 @@ struct ReadoutInputs {
 struct ChannelReadouts {
     QString voltsPerDivision;  // "CH1 1 V/div"; empty without a sensitivity
     // Measurements ("1.000 kHz", "1.000 ms", "3.00 Vpp", "1.06 V rms", "0.002 V", ...); all
-    // empty without a measurement, frequency and period "--" without a steady period.
+    // empty without a measurement, frequency and period "--" without a steady period. With a
+    // period, rms and mean are over the whole periods ("1.06 V cycle rms", meanLabel
+    // "cycle mean"), otherwise over the record ("1.06 V rms", "mean").
     QString frequency, period, peakToPeak, rms, mean, min, max;
+    QString meanLabel;
     QString overRange;  // "CH1 over range" or empty
     // Spectrum view: the largest peak, "1.000 kHz  1.50 V", at (peakX, peakY).
     QString peak;

@@ -199,6 +199,44 @@ void FindPeriod(const Source& s, ChannelMeasurement& m) {
     const double period = (previous - first) / m.periods;
     if (longest - shortest > 0.5 * period + 2.0) return;  // no steady period
     m.period = period;
+    m.firstRise = first;
+    m.lastRise = previous;
+}
+
+// The frames [from, to) that lie within the whole periods: those from the first rising crossing
+// on and before the last.
+struct FrameSpan {
+    int32_t from, to;
+};
+FrameSpan CycleFrames(const ChannelMeasurement& m) {
+    const auto from = static_cast<int32_t>(std::ceil(m.firstRise));
+    const auto to = static_cast<int32_t>(std::ceil(m.lastRise));
+    return {std::clamp(from, 0, m.frames), std::clamp(to, 0, m.frames)};
+}
+
+void FinishCycles(int64_t sum, uint64_t squares, int32_t count, ChannelMeasurement& m) {
+    if (count <= 0) return;
+    m.cycleMean = static_cast<double>(sum) / count;
+    m.cycleRms = std::sqrt(static_cast<double>(squares) / count);
+}
+
+// Both channels' sums over frames [from, to) of interleaved frames: the whole blocks in the
+// vector loop (their envelope into `scratch`), the rest here.
+BlockTotals RangeTotals(const int16_t* p, int32_t from, int32_t to, std::vector<int16_t>& scratch) {
+    BlockTotals t;
+    if (to <= from) return t;
+    const int32_t blocks = (to - from) / kBlockFrames;
+    scratch.resize(4 * static_cast<std::size_t>(std::max(blocks, 1)));
+    SumBlocks(BestBlockKernel(), p + 2 * static_cast<std::ptrdiff_t>(from), blocks, scratch.data(),
+              t);
+    for (int32_t i = from + blocks * kBlockFrames; i < to; ++i) {
+        for (int c = 0; c < 2; ++c) {
+            const int32_t x = p[2 * i + c];
+            t.sum[c] += x;
+            t.squares[c] += static_cast<uint64_t>(x * x);
+        }
+    }
+    return t;
 }
 
 void Finish(const Sums& s, int32_t frames, ChannelMeasurement& m) {
@@ -252,6 +290,20 @@ void Measurer::measure(const int16_t* p, int32_t frames, ChannelMeasurement out[
         } else {
             FindPeriod(Interleaved<1>(p, frames, env), out[c]);
         }
+        if (!out[c].hasPeriod()) continue;
+        // The sums over the whole periods: of those frames, or the record's less the frames
+        // before and after them, whichever reads fewer.
+        const FrameSpan span = CycleFrames(out[c]);
+        const int32_t inside = span.to - span.from;
+        if (2 * inside <= frames) {
+            const BlockTotals t = RangeTotals(p, span.from, span.to, scratch_);
+            FinishCycles(t.sum[c], t.squares[c], inside, out[c]);
+        } else {
+            const BlockTotals head = RangeTotals(p, 0, span.from, scratch_);
+            const BlockTotals tail = RangeTotals(p, span.to, frames, scratch_);
+            FinishCycles(s[c].sum - head.sum[c] - tail.sum[c],
+                         s[c].squares - head.squares[c] - tail.squares[c], inside, out[c]);
+        }
     }
 }
 
@@ -304,6 +356,13 @@ ChannelMeasurement MeasureChannel(const int16_t* values, std::ptrdiff_t stride, 
     }
     Finish(s, frames, m);
     FindPeriod(Strided(values, stride, frames, env.data(), env.data() + 1, 2), m);
+    if (m.hasPeriod()) {
+        const FrameSpan span = CycleFrames(m);
+        Sums cycle;
+        for (int32_t i = span.from; i < span.to; ++i)
+            cycle.add(values[i * stride]);
+        FinishCycles(cycle.sum, cycle.squares, span.to - span.from, m);
+    }
     return m;
 }
 

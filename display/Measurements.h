@@ -16,11 +16,18 @@ struct ChannelMeasurement {
     int32_t frames = 0;  // 0: nothing measured, the other fields mean nothing
     int16_t min = 0;
     int16_t max = 0;
-    double mean = 0.0;
-    double rms = 0.0;        // of the whole signal, its DC part included
+    double mean = 0.0;       // of the whole record
+    double rms = 0.0;        // of the whole record, its DC part included
     bool overRange = false;  // a sample at -32768 or 32767, the ends of the input range
     int periods = 0;         // whole periods between the first and the last rising crossing
     double period = std::numeric_limits<double>::quiet_NaN();  // frames per period; NaN: none
+    // With a period: where the whole periods lie, from the first rising crossing to the last
+    // (frames, between samples), and the mean and rms of the samples between them, which do not
+    // depend on where in a period the record happens to start and end. NaN without a period.
+    double firstRise = std::numeric_limits<double>::quiet_NaN();
+    double lastRise = std::numeric_limits<double>::quiet_NaN();
+    double cycleMean = std::numeric_limits<double>::quiet_NaN();
+    double cycleRms = std::numeric_limits<double>::quiet_NaN();
 
     bool hasPeriod() const { return period == period; }
     int32_t peakToPeak() const { return int32_t{max} - min; }
@@ -31,12 +38,13 @@ struct ChannelMeasurement {
 // at or above min + kHighFraction x swing (the hysteresis keeps noise from counting); its time is
 // where the signal last passed the middle level before, between two samples. The period is the
 // time from the first to the last rising crossing divided by their number less one, given at
-// least kMinPeriods periods whose lengths agree: periods that differ by more than half a mean
-// period (plus two frames) are no period at all (noise, a signal without one shape).
+// least kMinPeriods whole periods (one is enough) whose lengths agree: periods that differ by more
+// than half a mean period (plus two frames) are no period at all (noise, a signal without one
+// shape).
 constexpr int32_t kMinSwing = 32;
 constexpr double kLowFraction = 0.35;
 constexpr double kHighFraction = 0.65;
-constexpr int kMinPeriods = 2;
+constexpr int kMinPeriods = 1;
 
 // Frames per block of the envelope the crossing search runs on (the smallest and largest value
 // of each block): blocks that cannot hold the next crossing are skipped whole.
@@ -51,6 +59,7 @@ class Measurer {
 
   private:
     std::vector<int16_t> envelope_;  // per block: min 1, max 1, min 2, max 2
+    std::vector<int16_t> scratch_;   // the envelope of a part of the record, not kept
 };
 
 // One channel of `frames` values read at values[i * stride]: the same measurement, without the

@@ -63,7 +63,8 @@ TEST_F(FormTest, TheTimeViewShowsItsScalesAndTheTriggerPoint) {
     EXPECT_EQ(r.channel[0].period, QStringLiteral("256.0 µs"));
     EXPECT_EQ(r.channel[0].peakToPeak, "6.00 Vpp");
     EXPECT_EQ(r.channel[0].mean, "0.00 V");
-    EXPECT_EQ(r.channel[0].rms, "3.00 V rms");
+    EXPECT_EQ(r.channel[0].rms, "3.00 V cycle rms");  // over the 32 whole periods
+    EXPECT_EQ(r.channel[0].meanLabel, "cycle mean");
     EXPECT_TRUE(r.channel[0].overRange.isEmpty());
 
     // Position 0: the trigger point lies half a record to the right, beyond the window.
@@ -189,7 +190,7 @@ TEST_F(ChartOnSimulator, TheDefaultSineReadsAsGenerated) {
     const kurvo::ChannelReadouts& ch = r.channel[0];
     EXPECT_EQ(ch.frequency, "1.000 kHz");
     EXPECT_EQ(ch.period, "1.000 ms");
-    EXPECT_EQ(ch.rms, "1.06 V rms");
+    EXPECT_EQ(ch.rms, "1.06 V cycle rms");
     // 3.00 V from crest to crest, and the 10 mV rms of noise on top at both crests.
     EXPECT_NEAR(NumberOf(ch.peakToPeak), 3.04, 0.04);
     EXPECT_NEAR(NumberOf(ch.mean), 0.0, 0.01);

@@ -99,6 +99,9 @@ const Case kCases[] = {
     {"TwoPeriodsAreEnough", Shape::Sine, 320, 100, 12288, 0, 0, 100, -12288, 12288, 0, 8900, false},
     {"OneFrame", Shape::Dc, 1, 100, 0, 5, 0, kNaN, 5, 5, 5, 5, false},
     {"ShortTail", Shape::Square, 33, 8, 1000, 0, 0, 8, -1000, 1000, 30, 1000, false},
+    // 250 Hz in 8.19 ms at 100 kS/s: 2.05 periods, two rising crossings, one whole period.
+    {"OnePeriodIsEnough", Shape::Square, 819, 400, 12288, 0, 0, 400, -12288, 12288, 15, 12288,
+     false},
 };
 
 class MeasureTable : public ::testing::TestWithParam<Case> {};
@@ -204,6 +207,67 @@ TEST_P(MeasureTable, EveryBlockKernelAgreesWithThePlainLoop) {
 
 INSTANTIATE_TEST_SUITE_P(Signals, MeasureTable, ::testing::ValuesIn(kCases),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// Mean and rms over the whole periods: the same for every acquisition of a periodic signal,
+// wherever in a period its record starts and ends (the record's own mean and rms are not).
+TEST(Measurements, MeanAndRmsOverWholePeriodsDoNotDependOnTheStart) {
+    struct Cycles {
+        const char* name;
+        Shape shape;
+        int frames;
+        double period, amplitude, offset;
+        double mean, rms;  // of the signal, raw units
+    };
+    // A square of 1 V around 0.5 V on the 4 V range: 0.500 V and 1.118 V.
+    const Cycles cases[] = {
+        {"SquareWithOffset", Shape::Square, 4096, 300.3, 8192, 4096, 4096,
+         std::sqrt(8192.0 * 8192 + 4096.0 * 4096)},
+        {"Sine", Shape::Sine, 4096, 97.3, 12288, -2000, -2000,
+         std::sqrt(12288.0 * 12288 / 2 + 2000.0 * 2000)},
+        {"TriangleTwoPeriods", Shape::Triangle, 1500, 700, 20000, 3000, 3000,
+         std::sqrt(20000.0 * 20000 / 3 + 3000.0 * 3000)},
+        {"SquareOnePeriod", Shape::Square, 819, 400, 8192, 0, 0, 8192},
+        {"LongRecord", Shape::Square, 130000, 2925.7, 8192, 4096, 4096,
+         std::sqrt(8192.0 * 8192 + 4096.0 * 4096)},
+    };
+    // Within 5 mV on the 4 V range.
+    constexpr double kTolerance = 41;
+    for (const Cycles& c : cases) {
+        for (double phase : {0.0, 0.13, 0.37, 0.71}) {
+            SCOPED_TRACE(testing::Message() << c.name << " from phase " << phase);
+            const int shift = static_cast<int>(phase * c.period);
+            const std::vector<int16_t> longer =
+                Generate(c.shape, c.frames + shift, c.period, c.amplitude, c.offset);
+            const std::vector<int16_t> v(longer.begin() + shift, longer.end());
+            const ChannelMeasurement one = MeasureChannel(v.data(), 1, c.frames);
+            ASSERT_TRUE(one.hasPeriod());
+            EXPECT_NEAR(one.cycleMean, c.mean, kTolerance);
+            EXPECT_NEAR(one.cycleRms, c.rms, kTolerance);
+            // Both channels of a block, each with its own whole periods.
+            const std::vector<int16_t> other = Generate(Shape::Sine, c.frames, 61.7, 9000, 500);
+            std::vector<int16_t> block;
+            for (int i = 0; i < c.frames; ++i) {
+                block.push_back(other[i]);
+                block.push_back(v[i]);
+            }
+            Measurer measurer;
+            ChannelMeasurement m[2];
+            measurer.measure(block.data(), c.frames, m);
+            EXPECT_NEAR(m[1].cycleMean, c.mean, kTolerance);
+            EXPECT_NEAR(m[1].cycleRms, c.rms, kTolerance);
+            EXPECT_DOUBLE_EQ(m[1].cycleMean, one.cycleMean);
+            EXPECT_DOUBLE_EQ(m[1].cycleRms, one.cycleRms);
+            EXPECT_NEAR(m[0].cycleMean, 500, kTolerance);
+            EXPECT_NEAR(m[0].cycleRms, std::sqrt(9000.0 * 9000 / 2 + 500.0 * 500), kTolerance);
+        }
+    }
+    // Without a period there is nothing to take whole periods of.
+    const std::vector<int16_t> noise = Generate(Shape::Noise, 4096, 100, 30000);
+    const ChannelMeasurement m = MeasureChannel(noise.data(), 1, 4096);
+    EXPECT_FALSE(m.hasPeriod());
+    EXPECT_TRUE(std::isnan(m.cycleMean));
+    EXPECT_TRUE(std::isnan(m.cycleRms));
+}
 
 TEST(Measurements, ExtremeValuesDoNotOverflowTheSums) {
     // Every sample at -32768: the largest squares, over the largest record.
