@@ -77,7 +77,6 @@ void Kurvo::PersistenceDepth(int16_t depth) {
 void Kurvo::PlotArray(const std::vector<int16_t>& values) {
     lastValues_ = values;
     lastKind_ = PlotKind::Array;
-    overRangeStale_ = true;
     ++plotCount_;
     drawTraces(true);
 }
@@ -98,7 +97,6 @@ void Kurvo::PlotBuffer(const int16_t& first, int16_t valuesPerFrame, int16_t fra
         }
     }
     lastKind_ = PlotKind::Buffer;
-    overRangeStale_ = true;
     ++plotCount_;
     drawTraces(true);
 }

@@ -260,8 +260,6 @@ class Kurvo : public QWidget {
     int16_t triggerSource_ = -1;
     std::array<double, 2> triggerLevel_{0.0, 0.0};
     std::array<measure::ChannelMeasurement, 2> measured_{};
-    std::array<bool, 2> shownOverRange_{false, false};  // of the last plot
-    bool overRangeStale_ = true;                        // shownOverRange_ not yet found
     bool hovering_ = false;                             // the mouse is over the chart...
     QPointF cursor_;                                    // ...here (logical pixels)
     kurvo::Readouts readouts_;

@@ -85,15 +85,7 @@ kurvo::ReadoutInputs Kurvo::readoutInputs(const QSize& size) {
     in.triggerSource = triggerSource_;
     in.triggerLevel = triggerLevel_;
     in.measured = measured_;
-    if (!in.spectrum) {
-        if (overRangeStale_) {
-            bool over[2];
-            measure::OverRange(lastValues_.data(), in.points, over);
-            shownOverRange_ = {over[0], over[1]};
-            overRangeStale_ = false;
-        }
-        in.shownOverRange = shownOverRange_;
-    } else {
+    if (in.spectrum) {
         for (int c = 0; c < 2; ++c)
             in.peaks[c] = measure::FindSpectrumPeak(lastValues_.data() + c, 2, in.points);
     }

@@ -138,8 +138,8 @@ Readouts ComputeReadouts(const ReadoutInputs& in) {
         }
         if (!in.spectrum) Measured(in.measured[c], fs, s, ch);
         // Only a measured record can be over range: before the first one the buffers hold zeros.
-        const bool over = in.measured[c].frames > 0 &&
-                          (in.spectrum ? in.measured[c].overRange : in.shownOverRange[c]);
+        // The whole record, as min and max are, in both views.
+        const bool over = in.measured[c].frames > 0 && in.measured[c].overRange;
         if (over) ch.overRange = ChannelName(c) + QStringLiteral(" over range");
         if (!in.spectrum && in.triggerSource == c && Positive(s) &&
             std::isfinite(in.triggerLevel[c])) {

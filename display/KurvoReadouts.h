@@ -34,8 +34,6 @@ struct ReadoutInputs {
     std::array<double, 2> triggerLevel{0.0, 0.0};  // volts
     // Measurements of the whole record; frames 0 where there are none.
     std::array<measure::ChannelMeasurement, 2> measured{};
-    // Time view: a shown sample sits at the end of the channel's range.
-    std::array<bool, 2> shownOverRange{false, false};
     // Spectrum view: each channel's largest peak.
     std::array<measure::SpectrumPeak, 2> peaks{};
     bool cursor = false;  // the mouse is over the chart, at (cursorX, cursorY)
@@ -51,7 +49,9 @@ struct ChannelReadouts {
     // "cycle mean"), otherwise over the record ("1.06 V rms", "mean").
     QString frequency, period, peakToPeak, rms, mean, min, max;
     QString meanLabel;
-    QString overRange;  // "CH1 over range" or empty
+    // "CH1 over range" or empty: a sample of the measured record (the whole record, like min and
+    // max, not only the part in view) at an end of the input range.
+    QString overRange;
     // Spectrum view: the largest peak, "1.000 kHz  1.50 V", at (peakX, peakY).
     QString peak;
     double peakX = 0.0, peakY = 0.0;

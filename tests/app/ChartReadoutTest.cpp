@@ -98,7 +98,12 @@ TEST_F(FormTest, ASampleAtTheEndOfTheRangeIsNotedOverRange) {
     };
     form->Command2->click();
     EXPECT_EQ(form->Kurvo1->readouts().channel[0].overRange, "CH1 over range");
-    form->HScroll2->setValue(16384);  // the window no longer shows that sample
+    // The window no longer shows that sample, but it is still in the record, as the minimum and
+    // maximum are: still noted.
+    form->HScroll2->setValue(16384);
+    form->Command2->click();
+    EXPECT_EQ(form->Kurvo1->readouts().channel[0].overRange, "CH1 over range");
+    inst.sample = [](int, int32_t) { return uint16_t{32768}; };
     form->Command2->click();
     EXPECT_TRUE(form->Kurvo1->readouts().channel[0].overRange.isEmpty());
 }
