@@ -45,17 +45,20 @@ void Measured(const measure::ChannelMeasurement& m, double fs, double sensitivit
     const double period = Positive(fs) && m.hasPeriod() ? m.period / fs : NaN();
     out.frequency = FrequencyText(period > 0 ? 1.0 / period : NaN());
     out.period = PeriodText(period);
-    auto volts = [&](double raw) { return VoltsNumber(RawToVolts(raw, sensitivity), sensitivity); };
-    out.peakToPeak = volts(m.peakToPeak()) + QStringLiteral(" Vpp");
+    const double step = RecordStep(sensitivity);
+    auto volts = [&](double raw, const QString& unit) {
+        return VoltsText(RawToVolts(raw, sensitivity), step, unit);
+    };
+    out.peakToPeak = volts(m.peakToPeak(), QStringLiteral("Vpp"));
     // Over whole periods where there are some, so that they do not depend on where the record
     // starts and ends within a period; over the record otherwise. The label says which.
     const bool cycles = m.hasPeriod() && std::isfinite(m.cycleMean);
     out.meanLabel = cycles ? QStringLiteral("cycle mean") : QStringLiteral("mean");
-    out.rms = volts(cycles ? m.cycleRms : m.rms) +
-              (cycles ? QStringLiteral(" V cycle rms") : QStringLiteral(" V rms"));
-    out.mean = volts(cycles ? m.cycleMean : m.mean) + QStringLiteral(" V");
-    out.min = volts(m.min) + QStringLiteral(" V");
-    out.max = volts(m.max) + QStringLiteral(" V");
+    out.rms = cycles ? volts(m.cycleRms, QStringLiteral("V cycle rms"))
+                     : volts(m.rms, QStringLiteral("V rms"));
+    out.mean = volts(cycles ? m.cycleMean : m.mean, QStringLiteral("V"));
+    out.min = volts(m.min, QStringLiteral("V"));
+    out.max = volts(m.max, QStringLiteral("V"));
 }
 
 }  // namespace
@@ -120,7 +123,7 @@ Readouts ComputeReadouts(const ReadoutInputs& in) {
             ChannelReadouts& ch = r.channel[c];
             const double volts = RawToVolts(p.amplitude, in.sensitivity[c]);
             ch.peak = FrequencyText(p.bin * binHz) + QStringLiteral("  ") +
-                      VoltsNumber(volts, in.sensitivity[c]) + QStringLiteral(" V");
+                      VoltsText(volts, RecordStep(in.sensitivity[c]));
             ch.peakX = ColumnOfPoint(p.bin, in.points, w);
             const double amplitude = std::min(p.amplitude, 2147483647.0);
             ch.peakY =
@@ -149,9 +152,11 @@ Readouts ComputeReadouts(const ReadoutInputs& in) {
                 ValueToRow(static_cast<int32_t>(std::lround(raw)), in.ymin[c], in.ymax[c], h);
         }
         if (in.cursor && Positive(s)) {
+            // Its resolution is one row of the picture.
             const double volts = RawToVolts(ValueAtRow(in.cursorY, in.ymin[c], in.ymax[c], h), s);
-            ch.cursor = ChannelName(c) + QLatin1Char(' ') +
-                        Engineering(volts, QStringLiteral("V"), 4, false);
+            const double row = RawToVolts(
+                (static_cast<double>(in.ymax[c]) - in.ymin[c] + 1.0) / std::max(1, h), s);
+            ch.cursor = ChannelName(c) + QLatin1Char(' ') + VoltsText(volts, row);
         }
     }
     return r;
