@@ -25,8 +25,9 @@
 //   KurvoText.h/.cpp          how numbers are written: SI prefixes, times, frequencies, volts
 //   KurvoOverlay.h/.cpp       draws the readouts, each text on a dark backing, from glyph images
 //                             rendered once
-//   Measurements.h/.cpp       measures a record: extremes, mean, rms, period, over range; finds
-//                             a spectrum's peak
+//   Measurements.h/.cpp       measures a record: extremes, mean, rms, period, over range
+//   SpectrumPeak.h/.cpp       a spectrum's largest line: between bins, below the resolution,
+//                             beyond the stored range, above the noise floor
 //   MeasureBlocks.h/.cpp      the measurements' vector loop (plain, SSE2, AVX2)
 //   Spektra.h/.cpp            the spectrum component: 1024 samples to 513 amplitude bins
 // and core/ChartGeometry.h: the graticule's divisions and the frames of a Scale step, shared with
@@ -35,6 +36,7 @@
 
 #include <array>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include <QColor>
@@ -78,6 +80,13 @@ class Kurvo : public QWidget {
     // channel. Keeps no reference: the caller frees the data right after. Fewer than 2 values
     // per frame or no frames: nothing is read or drawn.
     void PlotBuffer(const int16_t& first, int16_t valuesPerFrame, int16_t frameCount);
+    // The spectrum component's amplitudes (Spektra::amplitudes(): neither rounded nor limited)
+    // of the spectrum the next PlotArray draws, channel 0 or 1. Its peak is then found on them;
+    // without them (or when their number differs from the plot's points) on the plotted bins,
+    // which are rounded and limited to 32767. The window hands them over just before PlotArray
+    // (DisplayPass::SpectrumView: `Kurvo1.SpectrumAmplitudes(0, Spektra1.amplitudes())`, and 1
+    // with Spektra2's). The next PlotArray or PlotBuffer uses them up.
+    void SpectrumAmplitudes(int16_t channel, std::span<const double> amplitudes);
     // Puts the chart's picture on the clipboard as an image.
     void CopyToClipboard();
     // Colour of a channel's trace, as 0x00BBGGRR.
@@ -260,8 +269,13 @@ class Kurvo : public QWidget {
     int16_t triggerSource_ = -1;
     std::array<double, 2> triggerLevel_{0.0, 0.0};
     std::array<measure::ChannelMeasurement, 2> measured_{};
-    bool hovering_ = false;                             // the mouse is over the chart...
-    QPointF cursor_;                                    // ...here (logical pixels)
+    // The amplitudes handed over for the next spectrum plot, and those of the last one (empty:
+    // none).
+    std::array<std::vector<double>, 2> nextAmplitudes_, amplitudes_;
+    std::array<measure::SpectrumPeak, 2> peaks_{};  // of the last spectrum plot
+    bool peaksStale_ = true;                        // peaks_ not yet found
+    bool hovering_ = false;                         // the mouse is over the chart...
+    QPointF cursor_;                                // ...here (logical pixels)
     kurvo::Readouts readouts_;
     kurvo::KurvoOverlay overlay_;
 };

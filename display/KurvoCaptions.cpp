@@ -86,8 +86,15 @@ kurvo::ReadoutInputs Kurvo::readoutInputs(const QSize& size) {
     in.triggerLevel = triggerLevel_;
     in.measured = measured_;
     if (in.spectrum) {
-        for (int c = 0; c < 2; ++c)
-            in.peaks[c] = measure::FindSpectrumPeak(lastValues_.data() + c, 2, in.points);
+        if (peaksStale_) {
+            for (int c = 0; c < 2; ++c) {
+                peaks_[c] = amplitudes_[c].empty()
+                                ? measure::FindSpectrumPeak(lastValues_.data() + c, 2, in.points)
+                                : measure::FindSpectrumPeak(amplitudes_[c]);
+            }
+            peaksStale_ = false;
+        }
+        in.peaks = peaks_;
     }
     const double r = pixelRatio();
     in.cursor = hovering_;

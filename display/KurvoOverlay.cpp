@@ -253,7 +253,8 @@ void KurvoOverlay::drawSpectrumPeaks(const Layout& at) {
         const int markerY =
             Clamp(static_cast<int>(ch.peakY) - m.height() - at.margin, at.top, H - m.height());
         put(at, m, Clamp(px - m.width() / 2, 0, W - m.width()), markerY);
-        const TextRun t = text(ch.peak, Style::Channel, at.channelText[c]);
+        const TextRun t = ch.peakCutOff ? text(ch.peak, Style::Warning, 0xFFFFFFu)
+                                        : text(ch.peak, Style::Channel, at.channelText[c]);
         Box b{Clamp(px - t.width() / 2, 0, W - t.width()), std::max(at.top, markerY - t.height()),
               t.width(), t.height()};
         for (const Box& other : labels) {

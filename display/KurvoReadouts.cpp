@@ -61,6 +61,30 @@ void Measured(const measure::ChannelMeasurement& m, double fs, double sensitivit
     out.max = volts(m.max, QStringLiteral("V"));
 }
 
+void PeakReadout(const measure::SpectrumPeak& p, double binHz, const ReadoutInputs& in, int c,
+                 ChannelReadouts& ch) {
+    const double s = in.sensitivity[c];
+    const double amplitude = std::min(p.amplitude, 2147483647.0);
+    ch.peakY =
+        ValueToRow(static_cast<int32_t>(std::lround(amplitude)), in.ymin[c], in.ymax[c], in.height);
+    if (p.belowResolution) {
+        // Below 1.5 bins no line can be told from the DC and its own mirror image.
+        ch.peak =
+            QStringLiteral("below resolution (< ") + FrequencyText(1.5 * binHz) + QLatin1Char(')');
+        ch.peakX = ColumnOfPoint(1.0, in.points, in.width);
+        return;
+    }
+    ch.peak = FrequencyText(p.bin * binHz) + QStringLiteral("  ") +
+              (p.atLeast ? QStringLiteral("> ") : QString()) +
+              VoltsText(RawToVolts(p.amplitude, s), RecordStep(s));
+    ch.peakX = ColumnOfPoint(p.bin, in.points, in.width);
+    // A line above the top of the view is drawn cut off: the label says so.
+    if (p.amplitude > in.ymax[c]) {
+        ch.peakCutOff = true;
+        ch.peak += QStringLiteral("  cut off");
+    }
+}
+
 }  // namespace
 
 QString ChannelName(int channel) {
@@ -120,14 +144,7 @@ Readouts ComputeReadouts(const ReadoutInputs& in) {
             const measure::SpectrumPeak& p = in.peaks[c];
             if (!in.shown[c] || !p.found || binHz != binHz || !Positive(in.sensitivity[c]))
                 continue;
-            ChannelReadouts& ch = r.channel[c];
-            const double volts = RawToVolts(p.amplitude, in.sensitivity[c]);
-            ch.peak = FrequencyText(p.bin * binHz) + QStringLiteral("  ") +
-                      VoltsText(volts, RecordStep(in.sensitivity[c]));
-            ch.peakX = ColumnOfPoint(p.bin, in.points, w);
-            const double amplitude = std::min(p.amplitude, 2147483647.0);
-            ch.peakY =
-                ValueToRow(static_cast<int32_t>(std::lround(amplitude)), in.ymin[c], in.ymax[c], h);
+            PeakReadout(p, binHz, in, c, r.channel[c]);
         }
     }
 

@@ -12,6 +12,7 @@
 #include <QString>
 
 #include "display/Measurements.h"
+#include "display/SpectrumPeak.h"
 
 namespace rv8::kurvo {
 
@@ -52,9 +53,13 @@ struct ChannelReadouts {
     // "CH1 over range" or empty: a sample of the measured record (the whole record, like min and
     // max, not only the part in view) at an end of the input range.
     QString overRange;
-    // Spectrum view: the largest peak, "1.000 kHz  1.50 V", at (peakX, peakY).
+    // Spectrum view: the largest line, "1.000 kHz  1.500 V", at (peakX, peakY);
+    // "below resolution (< 146.5 Hz)" for a line below 1.5 bins; "1.000 kHz  4.966 V  cut off"
+    // (and peakCutOff) for a line above the top of the view; empty for none clearly above the
+    // noise floor (display/SpectrumPeak.h).
     QString peak;
     double peakX = 0.0, peakY = 0.0;
+    bool peakCutOff = false;
     // The trigger level's row; -1 without a marker.
     int triggerLevelRow = -1;
     QString cursor;  // "CH1 1.234 V" while the mouse is over the chart

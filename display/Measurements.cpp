@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <numbers>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -364,32 +363,6 @@ ChannelMeasurement MeasureChannel(const int16_t* values, std::ptrdiff_t stride, 
         FinishCycles(cycle.sum, cycle.squares, span.to - span.from, m);
     }
     return m;
-}
-
-SpectrumPeak FindSpectrumPeak(const int16_t* bins, std::ptrdiff_t stride, int count, int floor) {
-    SpectrumPeak peak;
-    if (bins == nullptr || count < 3) return peak;
-    auto at = [&](int k) { return static_cast<double>(bins[k * stride]); };
-    int best = -1;
-    for (int k = 2; k < count; ++k) {
-        if (best < 0 || at(k) > at(best)) best = k;
-    }
-    const double b = at(best);
-    if (b < floor || b <= 0.0) return peak;
-    const double left = at(best - 1);
-    const double right = best + 1 < count ? at(best + 1) : 0.0;
-    // For a tone delta bins from bin k, the Hann window puts W(delta) into bin k and
-    // W(1 - delta) into its neighbour, W(d) = sinc(d) / (1 - d^2); their ratio
-    // a = (1 + delta) / (2 - delta) gives delta = (2a - 1) / (a + 1).
-    const bool toRight = right >= left;
-    const double a = (toRight ? right : left) / b;
-    const double delta = std::clamp((2.0 * a - 1.0) / (a + 1.0), 0.0, 0.5);
-    const double pd = std::numbers::pi * delta;
-    const double response = delta == 0.0 ? 1.0 : std::sin(pd) / pd / (1.0 - delta * delta);
-    peak.found = true;
-    peak.bin = best + (toRight ? delta : -delta);
-    peak.amplitude = b / response;
-    return peak;
 }
 
 }  // namespace rv8::measure

@@ -1,7 +1,8 @@
 // Measurements of a record, free of widgets: each channel's extremes, mean, RMS, whether it
-// reached the end of its range, and its period from level crossings; and the largest peak of a
-// spectrum between its bins. All in signed raw units (-32768..32767) and frames: the chart turns
-// them into volts and seconds with the sensitivity and the sample frequency in force.
+// reached the end of its range, and its period from level crossings (the largest line of a
+// spectrum: display/SpectrumPeak.h). All in signed raw units (-32768..32767) and frames: the
+// chart turns them into volts and seconds with the sensitivity and the sample frequency in
+// force.
 #pragma once
 
 #include <cstddef>
@@ -69,19 +70,5 @@ ChannelMeasurement MeasureChannel(const int16_t* values, std::ptrdiff_t stride, 
 // Whether any of `frames` interleaved frames has channel 1 (out[0]) or channel 2 (out[1]) at
 // -32768 or 32767, the ends of the input range.
 void OverRange(const int16_t* interleaved, int32_t frames, bool out[2]);
-
-// The largest peak of an amplitude spectrum of `count` bins read at bins[k * stride], bin k at
-// k / (2 (count - 1)) of the sample frequency, as the chart's spectrum component delivers it
-// (1024 inputs, Hann window, bins in amplitude). Frequency 0 and its window's main lobe (bins
-// 0 and 1) are left out. The peak lies between bins: its position follows from the ratio of
-// the peak bin to its larger neighbour, as the Hann window's main lobe shapes it, and its
-// amplitude is the peak bin's corrected by the window's response at that offset.
-struct SpectrumPeak {
-    bool found = false;      // false: no bin above `floor`
-    double bin = 0.0;        // fractional bin
-    double amplitude = 0.0;  // raw units
-};
-SpectrumPeak FindSpectrumPeak(const int16_t* bins, std::ptrdiff_t stride, int count,
-                              int floor = 16);
 
 }  // namespace rv8::measure

@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <vector>
 
 #include "display/Kurvo.h"
 #include "display/Measurements.h"
+#include "display/Spektra.h"
 #include "tests/display/KurvoTestSupport.h"
 
 // QString in failure messages as its text.
@@ -67,6 +69,89 @@ TEST(KurvoReadouts, OverRangeIsOfTheWholeRecordLikeMinAndMax) {
         // The spectrum view says the same of the same record.
         k->PlotArray(std::vector<int16_t>(2 * 513, 0));
         EXPECT_EQ(k->readouts().channel[0].overRange.isEmpty(), !c.over);
+    }
+}
+
+// The spectrum of 1024 samples f(0..1023) at 100 kS/s on a channel of `sensitivity` volts, plotted
+// on channel 1 as the display pass does (bins rounded and limited), with the spectrum
+// component's own amplitudes handed over first or not.
+void PlotSpectrum(Kurvo& k, const std::function<double(int)>& f, double sensitivity,
+                  bool amplitudes) {
+    Spektra s;
+    for (int i = 0; i < Spektra::kInputs; ++i) {
+        const double raw = f(i) / sensitivity * 32768;
+        const int16_t v = static_cast<int16_t>(std::clamp(std::lround(raw), -32768L, 32767L));
+        s.SetInput(static_cast<int16_t>(i), v);
+    }
+    s.Transform(Spektra::kInputs);
+    std::vector<int16_t> bins;
+    for (int b = 0; b < Spektra::kBins; ++b) {
+        bins.push_back(static_cast<int16_t>(std::lround(s.BinValue(static_cast<int16_t>(b)))));
+        bins.push_back(0);
+    }
+    k.SampleFrequency(100000);
+    k.Sensitivity(0, sensitivity);
+    k.YMin(0, 0);
+    k.YMax(0, 32768);
+    if (amplitudes) k.SpectrumAmplitudes(0, s.amplitudes());
+    k.PlotArray(bins);
+}
+
+// The leading number of a text after `skip` words ("1.000 kHz  4.966 V": 1 -> 4.966).
+double NumberAfter(const QString& text, int skip) {
+    return text.split(QLatin1Char(' '), Qt::SkipEmptyParts).value(2 * skip).toDouble();
+}
+
+// The spectrum's peak label: below the resolution (a 50 Hz sine read "146.5 Hz 0.18 V"), beyond
+// the view (a 3.9 V square's 4.97 V fundamental read "1.013 kHz 4.38 V" with no note), where a
+// clipped sine's line is (it read 1.009 kHz), and none in noise.
+TEST(KurvoReadouts, SpectrumPeakLabels) {
+    constexpr double kPi = 3.14159265358979323846;
+    struct Case {
+        const char* what;
+        std::function<double(int)> volts;
+        double sensitivity;
+        const char* frequency;  // the label's start; nullptr: no label
+        double amplitude;       // volts; 0: none in the label
+        bool cutOff;
+    };
+    auto sine = [=](double hz, double v) {
+        return [=](int i) { return v * std::sin(2 * kPi * hz * i / 100000 + 0.4); };
+    };
+    uint64_t state = 7;
+    std::vector<double> noise;
+    for (int i = 0; i < 1024; ++i) {
+        state = state * 6364136223846793005ull + 1442695040888963407ull;
+        noise.push_back((static_cast<double>(state >> 11) * 0x1p-53 - 0.5) * 3.0);
+    }
+    const Case cases[] = {
+        {"50 Hz", sine(50, 1.0), 4, "below resolution (< 146.5 Hz)", 0, false},
+        {"120 Hz on 0.5 V", [&](int i) { return 0.5 + sine(120, 1.0)(i); }, 4,
+         "below resolution (< 146.5 Hz)", 0, false},
+        {"1 kHz", sine(1000, 1.0), 4, "1.000 kHz", 1.0, false},
+        {"3.9 V square", [](int i) { return (i % 100) < 50 ? 3.9 : -3.9; }, 4, "1.000 kHz",
+         4 / kPi * 3.9, true},
+        {"clipped sine", sine(1000, 1.5), 0.8, "1.000 kHz", 0.97, true},
+        {"noise", [&](int i) { return noise[i]; }, 4, nullptr, 0, false},
+    };
+    for (const Case& c : cases) {
+        for (bool amplitudes : {false, true}) {
+            SCOPED_TRACE(testing::Message() << c.what << (amplitudes ? ", amplitudes" : ", bins"));
+            auto k = MakeChart();
+            PlotSpectrum(*k, c.volts, c.sensitivity, amplitudes);
+            const kurvo::ChannelReadouts& ch = k->readouts().channel[0];
+            if (c.frequency == nullptr) {
+                EXPECT_TRUE(ch.peak.isEmpty()) << ch.peak.toStdString();
+                continue;
+            }
+            EXPECT_TRUE(ch.peak.startsWith(QString::fromUtf8(c.frequency)))
+                << ch.peak.toStdString();
+            if (c.amplitude > 0) {
+                EXPECT_NEAR(NumberAfter(ch.peak, 1), c.amplitude, 0.04);
+            }
+            EXPECT_EQ(ch.peak.endsWith(QStringLiteral("cut off")), c.cutOff)
+                << ch.peak.toStdString();
+        }
     }
 }
 

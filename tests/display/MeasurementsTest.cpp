@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "display/MeasureBlocks.h"
-#include "display/Spektra.h"
 
 namespace rv8::measure {
 namespace {
@@ -337,60 +336,6 @@ TEST(Measurements, OverRangeLooksAtEachChannel) {
         EXPECT_EQ(out[0], c.ch1) << c.frames << " " << c.at;
         EXPECT_EQ(out[1], c.ch2) << c.frames << " " << c.at;
     }
-}
-
-// The spectrum component's bins of a sine `bins` bins from 0 (its frequency over the sample
-// frequency, times 1024) of amplitude `amplitude`, as the display pass stores them.
-std::vector<int16_t> SpectrumOf(double bins, double amplitude, double dc = 0.0) {
-    Spektra s;
-    for (int i = 0; i < Spektra::kInputs; ++i) {
-        const double x = dc + amplitude * std::sin(2 * kPi * bins * i / Spektra::kInputs + 0.3);
-        const int16_t v = static_cast<int16_t>(std::clamp(std::lround(x), -32768L, 32767L));
-        s.SetInput(static_cast<int16_t>(i), v);
-    }
-    s.Transform(Spektra::kInputs);
-    std::vector<int16_t> out(Spektra::kBins);
-    for (int k = 0; k < Spektra::kBins; ++k)
-        out[k] = static_cast<int16_t>(std::lround(s.BinValue(static_cast<int16_t>(k))));
-    return out;
-}
-
-TEST(Measurements, SpectrumPeakLiesBetweenBins) {
-    struct Case {
-        double bins, amplitude, dc;
-    };
-    // 1 kHz at 500 kHz is 2.048 bins; the others cover the offsets from one bin to the next.
-    for (const Case& c : std::vector<Case>{{2.048, 12288, 0},
-                                           {10.5, 20000, 0},
-                                           {100.25, 8000, 0},
-                                           {300.9, 30000, 0},
-                                           {51.0, 1000, 0},
-                                           {20.3, 12288, 6000}}) {
-        SCOPED_TRACE(c.bins);
-        const std::vector<int16_t> bins = SpectrumOf(c.bins, c.amplitude, c.dc);
-        const SpectrumPeak p = FindSpectrumPeak(bins.data(), 1, Spektra::kBins);
-        ASSERT_TRUE(p.found);
-        EXPECT_NEAR(p.bin, c.bins, c.bins * 0.02);
-        EXPECT_NEAR(p.amplitude, c.amplitude, kAmplitudeTolerance);
-    }
-    // Interleaved with another channel, as the chart keeps them.
-    const std::vector<int16_t> a = SpectrumOf(40.4, 10000), b = SpectrumOf(7.7, 5000);
-    std::vector<int16_t> both;
-    for (int k = 0; k < Spektra::kBins; ++k) {
-        both.push_back(a[k]);
-        both.push_back(b[k]);
-    }
-    EXPECT_NEAR(FindSpectrumPeak(both.data(), 2, Spektra::kBins).bin, 40.4, 0.1);
-    EXPECT_NEAR(FindSpectrumPeak(both.data() + 1, 2, Spektra::kBins).bin, 7.7, 0.1);
-}
-
-TEST(Measurements, NoSpectrumPeakInSilenceOrAtZeroFrequency) {
-    const std::vector<int16_t> silence(Spektra::kBins, 0);
-    EXPECT_FALSE(FindSpectrumPeak(silence.data(), 1, Spektra::kBins).found);
-    const std::vector<int16_t> dc = SpectrumOf(0.0, 0.0, 20000);  // bins 0 and 1 only
-    EXPECT_FALSE(FindSpectrumPeak(dc.data(), 1, Spektra::kBins).found);
-    EXPECT_FALSE(FindSpectrumPeak(dc.data(), 1, 2).found);
-    EXPECT_FALSE(FindSpectrumPeak(nullptr, 1, Spektra::kBins).found);
 }
 
 }  // namespace
