@@ -151,6 +151,11 @@ class Kurvo : public QWidget {
     double triggerLevel(int channel) const { return triggerLevel_[channel & 1]; }
     // Text images the caption layer has rendered (it keeps them while they stay on screen).
     int captionsRendered() const { return overlay_.rendered(); }
+    // Where the caption layer put each text and marker (picture pixels; composes the picture).
+    const std::vector<kurvo::KurvoOverlay::Placed>& captionBoxes() {
+        compose();
+        return overlay_.placed();
+    }
 
   signals:
     // Raised once for each change of a vertical range made by the user with the mouse (wheel:

@@ -14,7 +14,12 @@ namespace {
 
 constexpr uint32_t kPlainText = 0xF2F2F2u;
 constexpr uint32_t kMarker = 0xFFC857u;  // the trigger point: amber, apart from both channels
-constexpr int kBackingAlpha = 205;       // of the black behind every text
+// The backing behind every text dims what lies under it to a bit less than half: a trace under a
+// caption stays visible wherever it lies, and a dark rim around each glyph (its halo) keeps the
+// text legible over it.
+constexpr int kBackingAlpha = 140;
+constexpr uint32_t kWarningBacking = 0x8C680B0Bu;  // red (189, 20, 20) at 140 of 255, premultiplied
+constexpr int kHaloAlpha = 200;                    // of the black rim around each glyph
 
 ConstSurface SurfaceOf(const QImage& img) {
     return ConstSurface{reinterpret_cast<const uint32_t*>(img.constBits()), img.width(),
@@ -23,6 +28,27 @@ ConstSurface SurfaceOf(const QImage& img) {
 
 void Blend(const Surface& frame, const QImage& tile, int x, int y) {
     BlendOver(frame, x, y, SurfaceOf(tile));
+}
+
+// The coverage grown by `r` pixels each way (the largest coverage within r), at kHaloAlpha: the
+// dark rim drawn under a glyph. r pixels larger than the glyph on every side.
+QImage Halo(const QImage& coverage, int r) {
+    const int w = coverage.width(), h = coverage.height();
+    QImage halo(w + 2 * r, h + 2 * r, QImage::Format_Alpha8);
+    halo.fill(0);
+    for (int y = 0; y < halo.height(); ++y) {
+        uchar* out = halo.scanLine(y);
+        for (int x = 0; x < halo.width(); ++x) {
+            int most = 0;
+            for (int sy = std::max(0, y - 2 * r); sy <= std::min(h - 1, y); ++sy) {
+                const uchar* in = coverage.constScanLine(sy);
+                for (int sx = std::max(0, x - 2 * r); sx <= std::min(w - 1, x); ++sx)
+                    most = std::max<int>(most, in[sx]);
+            }
+            out[x] = static_cast<uchar>(most * kHaloAlpha / 255);
+        }
+    }
+    return halo;
 }
 
 int Clamp(int v, int lo, int hi) {
@@ -44,6 +70,7 @@ void KurvoOverlay::setScale(double scale) {
     const QFontMetrics fm(font_);
     padX_ = static_cast<int>(std::lround(3 * scale));
     padY_ = static_cast<int>(std::lround(1 * scale));
+    haloRadius_ = std::max(1, static_cast<int>(std::lround(scale)));
     lineHeight_ = fm.height() + 2 * padY_;
 }
 
@@ -108,6 +135,7 @@ const KurvoOverlay::Glyph& KurvoOverlay::glyph(char16_t c, bool bold) {
         g.coverage = coverage.copy(x0, y0, x1 - x0 + 1, y1 - y0 + 1);
         g.dx = x0 - margin;
         g.dy = y0;
+        g.halo = Halo(g.coverage, haloRadius_);
     }
     ++rendered_;
     return glyphs_.emplace(key, std::move(g)).first->second;
@@ -125,11 +153,21 @@ KurvoOverlay::TextRun KurvoOverlay::text(const QString& str, Style style, uint32
 
 void KurvoOverlay::drawText(const Surface& frame, const TextRun& run, int x, int y) {
     const uint32_t backing = run.style == Style::Warning
-                                 ? 0xF0B21313u  // red at 240 of 255, premultiplied
+                                 ? kWarningBacking
                                  : (static_cast<uint32_t>(kBackingAlpha) << 24);
     FillOver(frame, x, y, run.w, run.h, backing);
     const bool bold = run.style == Style::Warning;
+    // The halos first, then the glyphs, so that no halo darkens the next glyph.
     int pen = x + padX_;
+    for (QChar c : run.text) {
+        const Glyph& g = glyph(c.unicode(), bold);
+        if (!g.halo.isNull())
+            BlendCoverage(frame, pen + g.dx - haloRadius_, y + padY_ + g.dy - haloRadius_,
+                          g.halo.constBits(), g.halo.width(), g.halo.height(),
+                          g.halo.bytesPerLine(), 0x000000u);
+        pen += g.advance;
+    }
+    pen = x + padX_;
     for (QChar c : run.text) {
         const Glyph& g = glyph(c.unicode(), bold);
         if (!g.coverage.isNull())
@@ -151,6 +189,7 @@ QImage KurvoOverlay::marker(Style style, uint32_t colour) {
 void KurvoOverlay::draw(const Surface& frame, const Readouts& r, const ReadoutInputs& in,
                         const std::array<uint32_t, 2>& channelText, double scale) {
     setScale(scale);
+    placed_.clear();
     Layout at{frame, r, in, channelText};
     at.margin = static_cast<int>(std::lround(3 * scale));
     at.top = static_cast<int>(std::lround(10 * scale));  // below the trigger point marker
@@ -162,13 +201,15 @@ void KurvoOverlay::draw(const Surface& frame, const Readouts& r, const ReadoutIn
     drawCursor(at);
 }
 
-KurvoOverlay::Box KurvoOverlay::put(const Layout& at, const TextRun& t, int x, int y) {
+KurvoOverlay::Box KurvoOverlay::put(Layout& at, const TextRun& t, int x, int y) {
     drawText(at.frame, t, x, y);
+    placed_.push_back(Placed{at.part, x, y, t.width(), t.height()});
     return Box{x, y, t.width(), t.height()};
 }
 
-KurvoOverlay::Box KurvoOverlay::put(const Layout& at, const QImage& image, int x, int y) {
+KurvoOverlay::Box KurvoOverlay::put(Layout& at, const QImage& image, int x, int y) {
     Blend(at.frame, image, x, y);
+    placed_.push_back(Placed{at.part, x, y, image.width(), image.height()});
     return Box{x, y, image.width(), image.height()};
 }
 
@@ -177,11 +218,13 @@ void KurvoOverlay::drawEdgeMarkers(Layout& at) {
     const int W = at.frame.width;
     const int H = at.frame.height;
     if (at.r.triggerPointX >= 0) {
+        at.part = Part::TriggerPoint;
         const QImage m = marker(Style::MarkerDown, kMarker);
         put(at, m, Clamp(at.r.triggerPointX - m.width() / 2, 0, W - m.width()), 0);
     }
     for (int c = 0; c < 2; ++c) {
         if (at.r.channel[c].triggerLevelRow < 0) continue;
+        at.part = Part::TriggerLevel;
         const QImage m = marker(Style::MarkerLeft, at.channelText[c]);
         at.rightMarkerWidth = m.width();
         put(at, m, W - m.width(),
@@ -190,14 +233,17 @@ void KurvoOverlay::drawEdgeMarkers(Layout& at) {
 }
 
 // The foot: the graticule lines' labels at the bottom, the scales and the record above them.
-void KurvoOverlay::drawFootCaptions(const Layout& at) {
+void KurvoOverlay::drawFootCaptions(Layout& at) {
     const int W = at.frame.width;
     const int axisY = at.frame.height - lineHeight_;
+    at.part = Part::Axis;
     for (const AxisLabel& a : at.r.axis) {
         const TextRun t = text(a.text, Style::Plain, kPlainText);
         put(at, t, Clamp(a.x - t.width() / 2, 0, W - t.width()), axisY);
     }
     const int scaleY = axisY - lineHeight_ - static_cast<int>(std::lround(scale_));
+    at.footTop = scaleY;
+    at.part = Part::Scale;
     int x = at.margin;
     if (!at.r.perDivision.isEmpty())
         x += put(at, text(at.r.perDivision, Style::Plain, kPlainText), x, scaleY).w + at.margin;
@@ -207,13 +253,15 @@ void KurvoOverlay::drawFootCaptions(const Layout& at) {
         x += put(at, text(perDivision, Style::Channel, at.channelText[c]), x, scaleY).w + at.margin;
     }
     if (!at.r.info.isEmpty()) {
+        at.part = Part::Info;
         const TextRun t = text(at.r.info, Style::Plain, kPlainText);
         put(at, t, std::max(x, W - t.width() - at.margin - at.rightMarkerWidth), scaleY);
     }
 }
 
 // The measurement strip at the top left, two lines per channel.
-void KurvoOverlay::drawMeasurementStrip(const Layout& at) {
+void KurvoOverlay::drawMeasurementStrip(Layout& at) {
+    at.part = Part::Strip;
     int y = at.top;
     for (int c = 0; c < 2; ++c) {
         const ChannelReadouts& ch = at.r.channel[c];
@@ -224,48 +272,82 @@ void KurvoOverlay::drawMeasurementStrip(const Layout& at) {
         const QString second = ch.meanLabel + QLatin1Char(' ') + ch.mean +
                                QStringLiteral("   min ") + ch.min + QStringLiteral("   max ") +
                                ch.max;
-        y += put(at, text(first, Style::Channel, at.channelText[c]), at.margin, y).h;
-        y += put(at, text(second, Style::Channel, at.channelText[c]), at.margin, y).h + at.margin;
+        const Box one = put(at, text(first, Style::Channel, at.channelText[c]), at.margin, y);
+        const Box two =
+            put(at, text(second, Style::Channel, at.channelText[c]), at.margin, y + one.h);
+        at.taken.push_back(one);
+        at.taken.push_back(two);
+        y += one.h + two.h + at.margin;
     }
 }
 
 // Over-range notes at the top right.
-void KurvoOverlay::drawOverRangeNotes(const Layout& at) {
+void KurvoOverlay::drawOverRangeNotes(Layout& at) {
+    at.part = Part::OverRange;
     int y = at.top;
     for (int c = 0; c < 2; ++c) {
         if (at.r.channel[c].overRange.isEmpty()) continue;
         const TextRun t = text(at.r.channel[c].overRange, Style::Warning, 0xFFFFFFu);
         const int x = std::max(0, at.frame.width - t.width() - at.margin - at.rightMarkerWidth);
-        y += put(at, t, x, y).h + at.margin;
+        at.taken.push_back(put(at, t, x, y));
+        y += t.height() + at.margin;
     }
 }
 
-// Spectrum peaks: a marker over each, its frequency and amplitude above it.
-void KurvoOverlay::drawSpectrumPeaks(const Layout& at) {
+// Spectrum peaks: a marker over each, its frequency and amplitude above it. Both stay above the
+// foot captions, and a label moves up or down as little as it takes to keep clear of the
+// measurement strip, the over-range notes and the other label.
+void KurvoOverlay::drawSpectrumPeaks(Layout& at) {
     const int W = at.frame.width;
-    const int H = at.frame.height;
-    std::vector<Box> labels;
+    const int bottom = at.footTop > at.top ? at.footTop : at.frame.height;
     for (int c = 0; c < 2; ++c) {
         const ChannelReadouts& ch = at.r.channel[c];
         if (ch.peak.isEmpty()) continue;
+        at.part = Part::PeakMarker;
         const QImage m = marker(Style::MarkerDown, at.channelText[c]);
         const int px = static_cast<int>(std::lround(ch.peakX));
-        const int markerY =
-            Clamp(static_cast<int>(ch.peakY) - m.height() - at.margin, at.top, H - m.height());
+        const int markerY = Clamp(static_cast<int>(ch.peakY) - m.height() - at.margin, at.top,
+                                  std::max(at.top, bottom - m.height()));
         put(at, m, Clamp(px - m.width() / 2, 0, W - m.width()), markerY);
         const TextRun t = ch.peakCutOff ? text(ch.peak, Style::Warning, 0xFFFFFFu)
                                         : text(ch.peak, Style::Channel, at.channelText[c]);
         Box b{Clamp(px - t.width() / 2, 0, W - t.width()), std::max(at.top, markerY - t.height()),
               t.width(), t.height()};
-        for (const Box& other : labels) {
-            if (b.overlaps(other)) b.y = other.y + other.h;
-        }
-        labels.push_back(put(at, t, b.x, b.y));
+        Settle(b, at.taken, at.top, bottom);
+        at.part = Part::Peak;
+        at.taken.push_back(put(at, t, b.x, b.y));
     }
 }
 
+void KurvoOverlay::Settle(Box& b, const std::vector<Box>& clear, int top, int bottom) {
+    const int lowest = std::max(top, bottom - b.h);
+    const int wanted = Clamp(b.y, top, lowest);
+    auto free = [&](int y) {
+        const Box at{b.x, y, b.w, b.h};
+        return std::none_of(clear.begin(), clear.end(),
+                            [&](const Box& o) { return at.overlaps(o); });
+    };
+    // Where it would like to be, or just below or just above one of the others.
+    std::vector<int> candidates{wanted};
+    for (const Box& o : clear) {
+        candidates.push_back(o.y + o.h);
+        candidates.push_back(o.y - b.h);
+    }
+    int best = wanted;
+    int bestDistance = -1;
+    for (int y : candidates) {
+        if (y < top || y > lowest || !free(y)) continue;
+        const int distance = std::abs(y - wanted);
+        if (bestDistance < 0 || distance < bestDistance) {
+            best = y;
+            bestDistance = distance;
+        }
+    }
+    b.y = best;
+}
+
 // The cursor readout beside the pointer, turned to stay inside the picture.
-void KurvoOverlay::drawCursor(const Layout& at) {
+void KurvoOverlay::drawCursor(Layout& at) {
     if (!at.in.cursor) return;
     const int W = at.frame.width;
     const int H = at.frame.height;
@@ -276,6 +358,7 @@ void KurvoOverlay::drawCursor(const Layout& at) {
         if (!at.r.channel[c].cursor.isEmpty())
             lines.push_back(text(at.r.channel[c].cursor, Style::Channel, at.channelText[c]));
     }
+    at.part = Part::Cursor;
     int bw = 0, bh = 0;
     for (const TextRun& t : lines) {
         bw = std::max(bw, t.width());

@@ -1,7 +1,10 @@
 // The chart's readouts as the chart itself makes them from what it is given: measurements,
 // over-range notes, spectrum peaks and their layout on the picture.
+#include <QMouseEvent>
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <vector>
@@ -152,6 +155,127 @@ TEST(KurvoReadouts, SpectrumPeakLabels) {
             EXPECT_EQ(ch.peak.endsWith(QStringLiteral("cut off")), c.cutOff)
                 << ch.peak.toStdString();
         }
+    }
+}
+
+// Every caption of a channel, as one list of texts (empty ones included).
+QStringList ChannelTexts(const kurvo::ChannelReadouts& ch) {
+    return {ch.voltsPerDivision,
+            ch.frequency,
+            ch.period,
+            ch.peakToPeak,
+            ch.rms,
+            ch.mean,
+            ch.min,
+            ch.max,
+            ch.overRange,
+            ch.peak,
+            ch.cursor};
+}
+
+// The chart's own captions follow what it shows: a hidden channel's go away, in both views,
+// and come back when it is shown again.
+TEST(KurvoReadouts, AHiddenChannelsCaptionsGoAway) {
+    for (bool spectrum : {false, true}) {
+        for (int hidden : {0, 1}) {
+            SCOPED_TRACE(testing::Message() << (spectrum ? "spectrum" : "time") << " view, channel "
+                                            << hidden + 1 << " hidden");
+            auto k = MakeChart();
+            GiveSettings(*k);
+            k->TriggerSource(static_cast<int16_t>(hidden));
+            k->BothChannels(true);
+            // Both channels measured, over range, with a period and a spectrum peak.
+            const std::vector<int16_t> record = Record(
+                4096, [](int i) { return i == 0 ? -32768 : 9000 * std::sin(i * 0.2); },
+                [](int i) { return i == 0 ? 32767 : 7000 * std::sin(i * 0.3); });
+            Show(*k, record, 2048, 512);
+            if (spectrum) {
+                std::vector<int16_t> bins(2 * 513, 1);
+                bins[2 * 40] = bins[2 * 60 + 1] = 9000;
+                k->PlotArray(bins);
+            }
+            QMouseEvent move(QEvent::MouseMove, QPointF(200, 150), QPointF(200, 150), Qt::NoButton,
+                             Qt::NoButton, Qt::NoModifier);
+            QApplication::sendEvent(k.get(), &move);
+            const QStringList both = ChannelTexts(k->readouts().channel[hidden]);
+            EXPECT_TRUE(std::any_of(both.begin(), both.end(),
+                                    [](const QString& s) { return !s.isEmpty(); }));
+            k->BothChannels(false);
+            k->ShownChannel(static_cast<int16_t>(1 - hidden));
+            const kurvo::Readouts& r = k->readouts();
+            for (const QString& text : ChannelTexts(r.channel[hidden]))
+                EXPECT_TRUE(text.isEmpty()) << text.toStdString();
+            EXPECT_EQ(r.channel[hidden].triggerLevelRow, -1);
+            EXPECT_FALSE(ChannelTexts(r.channel[1 - hidden]).join(QString()).isEmpty());
+            k->ShownChannel(static_cast<int16_t>(hidden));
+            EXPECT_EQ(ChannelTexts(k->readouts().channel[hidden]).join(QString()),
+                      QString(both.join(QString())));
+        }
+    }
+}
+
+using Part = kurvo::KurvoOverlay::Part;
+
+bool Overlap(const kurvo::KurvoOverlay::Placed& a, const kurvo::KurvoOverlay::Placed& b) {
+    return a.x < b.x + b.w && b.x < a.x + a.w && a.y < b.y + b.h && b.y < a.y + a.h;
+}
+
+// A spectrum label keeps clear of the other captions: above the foot captions (a small peak's
+// label wrote over them), clear of the over-range notes and of the other channel's label.
+TEST(KurvoReadouts, PeakLabelsKeepClearOfTheOtherCaptions) {
+    struct Case {
+        const char* what;
+        double bin1, amplitude1, bin2, amplitude2;  // raw units; 0: no peak
+        bool over;                                  // both channels noted over range
+    };
+    const Case cases[] = {
+        {"small peak at the left", 12, 200, 0, 0, false},
+        {"small peak in the middle", 256.3, 150, 0, 0, false},
+        {"small peak at the right", 505, 300, 0, 0, false},
+        {"two small peaks together", 100, 300, 101, 250, false},
+        {"large peak under the notes", 490, 31000, 0, 0, true},
+        {"two large peaks under the notes", 480, 30000, 482, 29000, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<int16_t> bins(2 * 513, 1);  // a floor of 1 unit
+        for (int k = 0; k < 513; ++k) {
+            for (int ch = 0; ch < 2; ++ch) {
+                const double bin = ch == 0 ? c.bin1 : c.bin2;
+                const double amplitude = ch == 0 ? c.amplitude1 : c.amplitude2;
+                if (amplitude > 0 && std::fabs(k - bin) < 1.5) {
+                    bins[2 * k + ch] =
+                        static_cast<int16_t>(amplitude * (1 - std::fabs(k - bin) / 2));
+                }
+            }
+        }
+        auto k = MakeChart();
+        GiveSettings(*k);
+        k->BothChannels(true);
+        for (int ch = 0; ch < 2; ++ch) {
+            k->YMin(static_cast<int16_t>(ch), 0);
+            k->YMax(static_cast<int16_t>(ch), 32768);
+        }
+        measure::ChannelMeasurement m;
+        m.frames = 4096;
+        m.overRange = c.over;
+        k->Measurements(m, m);
+        k->PlotArray(bins);
+        const auto& boxes = k->captionBoxes();
+        int peaks = 0;
+        for (const auto& label : boxes) {
+            if (label.part != Part::Peak) continue;
+            ++peaks;
+            EXPECT_GE(label.y, 0);
+            EXPECT_LE(label.y + label.h, kH);
+            for (const auto& other : boxes) {
+                if (&other == &label || other.part == Part::PeakMarker) continue;
+                EXPECT_FALSE(Overlap(label, other))
+                    << "peak label at " << label.y << " over part " << static_cast<int>(other.part)
+                    << " at " << other.y;
+            }
+        }
+        EXPECT_EQ(peaks, (c.amplitude1 > 0) + (c.amplitude2 > 0));
     }
 }
 
