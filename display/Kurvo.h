@@ -25,7 +25,9 @@
 //   KurvoText.h/.cpp          how numbers are written: SI prefixes, times, frequencies, volts
 //   KurvoOverlay.h/.cpp       draws the readouts, each text on a dark backing, from glyph images
 //                             rendered once
-//   Measurements.h/.cpp       measures a record: extremes, mean, rms, period, over range
+//   Measurements.h/.cpp       measures a record: extremes, mean and rms (of the record and of
+//                             its whole periods), over range
+//   MeasureCrossings.h        the level-crossing search: period, duty cycle, rise and fall times
 //   SpectrumPeak.h/.cpp       a spectrum's largest line: between bins, below the resolution,
 //                             beyond the stored range, above the noise floor
 //   MeasureBlocks.h/.cpp      the measurements' vector loop (plain, SSE2, AVX2)

@@ -259,8 +259,14 @@ void KurvoOverlay::drawFootCaptions(Layout& at) {
     }
 }
 
-// The measurement strip at the top left, two lines per channel.
+// The measurement strip at the top left, two lines per channel, and a third with the duty cycle
+// and the edges where the channel has a period.
 void KurvoOverlay::drawMeasurementStrip(Layout& at) {
+    auto third = [](const ChannelReadouts& ch) {
+        if (ch.duty.isEmpty()) return QString();
+        return QStringLiteral("duty ") + ch.duty + QStringLiteral("   rise ") + ch.rise +
+               QStringLiteral("   fall ") + ch.fall;
+    };
     at.part = Part::Strip;
     int y = at.top;
     for (int c = 0; c < 2; ++c) {
@@ -272,12 +278,13 @@ void KurvoOverlay::drawMeasurementStrip(Layout& at) {
         const QString second = ch.meanLabel + QLatin1Char(' ') + ch.mean +
                                QStringLiteral("   min ") + ch.min + QStringLiteral("   max ") +
                                ch.max;
-        const Box one = put(at, text(first, Style::Channel, at.channelText[c]), at.margin, y);
-        const Box two =
-            put(at, text(second, Style::Channel, at.channelText[c]), at.margin, y + one.h);
-        at.taken.push_back(one);
-        at.taken.push_back(two);
-        y += one.h + two.h + at.margin;
+        for (const QString& line : {first, second, third(ch)}) {
+            if (line.isEmpty()) continue;
+            const Box b = put(at, text(line, Style::Channel, at.channelText[c]), at.margin, y);
+            at.taken.push_back(b);
+            y += b.h;
+        }
+        y += at.margin;
     }
 }
 

@@ -59,6 +59,11 @@ void Measured(const measure::ChannelMeasurement& m, double fs, double sensitivit
     out.mean = volts(cycles ? m.cycleMean : m.mean, QStringLiteral("V"));
     out.min = volts(m.min, QStringLiteral("V"));
     out.max = volts(m.max, QStringLiteral("V"));
+    if (period > 0) {
+        out.duty = DutyText(m.duty);
+        out.rise = EdgeTimeText(m.riseTime / fs, 1.0 / fs);
+        out.fall = EdgeTimeText(m.fallTime / fs, 1.0 / fs);
+    }
 }
 
 void PeakReadout(const measure::SpectrumPeak& p, double binHz, const ReadoutInputs& in, int c,

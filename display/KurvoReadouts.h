@@ -50,6 +50,9 @@ struct ChannelReadouts {
     // "cycle mean"), otherwise over the record ("1.06 V rms", "mean").
     QString frequency, period, peakToPeak, rms, mean, min, max;
     QString meanLabel;
+    // With a period: "50.0 %", and the 10 % to 90 % times "295 µs" ("< 10.0 µs" within a
+    // sample, "--" where no edge showed both levels); empty without a period.
+    QString duty, rise, fall;
     // "CH1 over range" or empty: a sample of the measured record (the whole record, like min and
     // max, not only the part in view) at an end of the input range.
     QString overRange;

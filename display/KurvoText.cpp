@@ -113,6 +113,19 @@ QString PeriodText(double seconds) {
     return Engineering(seconds, QStringLiteral("s"), 4, false);
 }
 
+QString EdgeTimeText(double seconds, double sampleInterval) {
+    if (!(seconds >= 0.0) || !(sampleInterval > 0.0) || !std::isfinite(seconds))
+        return QStringLiteral("--");
+    if (seconds < sampleInterval)
+        return QStringLiteral("< ") + Engineering(sampleInterval, QStringLiteral("s"), 3, false);
+    return Engineering(seconds, QStringLiteral("s"), 3, false);
+}
+
+QString DutyText(double duty) {
+    if (!std::isfinite(duty)) return QStringLiteral("--");
+    return QString::number(duty * 100.0, 'f', 1) + QStringLiteral(" %");
+}
+
 QString SampleRateText(double hz) {
     return Engineering(hz, QStringLiteral("S/s"), 4, true);
 }

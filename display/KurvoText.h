@@ -46,6 +46,11 @@ QString FrequencyAxisText(double hz);
 QString FrequencyText(double hz);
 // A measured period: "1.000 ms"; "--" when NaN.
 QString PeriodText(double seconds);
+// A rise or fall time: "295 µs", three significant digits; shorter than one sample interval
+// (which the record cannot tell apart): "< 10.0 µs". "--" when either is not positive.
+QString EdgeTimeText(double seconds, double sampleInterval);
+// A duty cycle of 0..1: "50.0 %". "--" when not finite.
+QString DutyText(double duty);
 // "100 kS/s", "28.57 kS/s".
 QString SampleRateText(double hz);
 // Every voltage the chart writes (measurements, spectrum peaks, the cursor, statistics) follows

@@ -29,6 +29,13 @@ struct ChannelMeasurement {
     double lastRise = std::numeric_limits<double>::quiet_NaN();
     double cycleMean = std::numeric_limits<double>::quiet_NaN();
     double cycleRms = std::numeric_limits<double>::quiet_NaN();
+    // With a period: the share of the whole periods the signal spends at or above the middle
+    // level (0..1), and the mean time of up to 16 rising and falling edges from kEdgeLow to
+    // kEdgeHigh of the way from min to max (frames, between samples; NaN where no edge reached
+    // both within its half period). NaN without a period.
+    double duty = std::numeric_limits<double>::quiet_NaN();
+    double riseTime = std::numeric_limits<double>::quiet_NaN();
+    double fallTime = std::numeric_limits<double>::quiet_NaN();
 
     bool hasPeriod() const { return period == period; }
     int32_t peakToPeak() const { return int32_t{max} - min; }
@@ -46,6 +53,9 @@ constexpr int32_t kMinSwing = 32;
 constexpr double kLowFraction = 0.35;
 constexpr double kHighFraction = 0.65;
 constexpr int kMinPeriods = 1;
+// The rise and fall times run from 10 % to 90 % of the way from min to max.
+constexpr double kEdgeLow = 0.1;
+constexpr double kEdgeHigh = 0.9;
 
 // Frames per block of the envelope the crossing search runs on (the smallest and largest value
 // of each block): blocks that cannot hold the next crossing are skipped whole.

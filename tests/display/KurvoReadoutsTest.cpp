@@ -75,6 +75,33 @@ TEST(KurvoReadouts, OverRangeIsOfTheWholeRecordLikeMinAndMax) {
     }
 }
 
+// Duty cycle, rise and fall times join the measurements where a channel has a period.
+TEST(KurvoReadouts, DutyAndEdgesWhereThereIsAPeriod) {
+    struct Case {
+        const char* what;
+        std::function<double(int)> ch1;
+        const char *duty, *rise, *fall;  // nullptr: none
+    };
+    const Case cases[] = {
+        {"a square at 500 kS/s", [](int i) { return (i % 128) < 32 ? 12000 : -12000; }, "25.0 %",
+         "< 2.00 µs", "< 2.00 µs"},
+        // 0.2952 of a 2 ms period each way.
+        {"a sine", [](int i) { return 12000 * std::sin(i * 2 * 3.14159265358979 / 1000); },
+         "50.0 %", "590 µs", "590 µs"},
+        {"no period", [](int i) { return i % 2 ? 5 : -5; }, nullptr, nullptr, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto k = MakeChart();
+        GiveSettings(*k);
+        Show(*k, Record(4096, c.ch1, [](int) { return 0; }), 2048, 512);
+        const kurvo::ChannelReadouts& ch = k->readouts().channel[0];
+        EXPECT_EQ(ch.duty, c.duty ? QString::fromUtf8(c.duty) : QString());
+        EXPECT_EQ(ch.rise, c.rise ? QString::fromUtf8(c.rise) : QString());
+        EXPECT_EQ(ch.fall, c.fall ? QString::fromUtf8(c.fall) : QString());
+    }
+}
+
 // The spectrum of 1024 samples f(0..1023) at 100 kS/s on a channel of `sensitivity` volts, plotted
 // on channel 1 as the display pass does (bins rounded and limited), with the spectrum
 // component's own amplitudes handed over first or not.

@@ -107,6 +107,12 @@ TEST(KurvoText, NumberTexts) {
         {FrequencyAxisText(25000), "25 kHz"},
         {FrequencyAxisText(12500), "12.5 kHz"},
         {FrequencyAxisText(5e6), "5 MHz"},
+        {EdgeTimeText(295.2e-6, 1e-5), "295 µs"},
+        {EdgeTimeText(8e-6, 1e-5), "< 10.0 µs"},  // within one sample
+        {EdgeTimeText(kNaN, 1e-5), "--"},
+        {DutyText(0.5), "50.0 %"},
+        {DutyText(0.2704), "27.0 %"},
+        {DutyText(kNaN), "--"},
         {SampleRateText(100000), "100 kS/s"},
         {SampleRateText(28571), "28.57 kS/s"},
         {SampleRateText(1), "1 S/s"},
@@ -296,9 +302,9 @@ TEST(KurvoReadouts, SpectrumViewAxisPeakAndCursor) {
     EXPECT_NEAR(r.channel[0].peakX, 2.04, 0.01);
     EXPECT_EQ(r.channel[0].peakY, 250);  // 12288 of 32768 up from the bottom
     EXPECT_TRUE(r.channel[1].peak.isEmpty());
-    EXPECT_EQ(r.cursorPosition, "f 125.2 kHz");    // point 256.5 of 513
+    EXPECT_EQ(r.cursorPosition, "f 125.2 kHz");     // point 256.5 of 513
     EXPECT_EQ(r.channel[0].cursor, "CH1 2.000 V");  // to a row of 10 mV
-    EXPECT_EQ(r.triggerPointX, -1);                // no trigger marks in this view
+    EXPECT_EQ(r.triggerPointX, -1);                 // no trigger marks in this view
 }
 
 }  // namespace

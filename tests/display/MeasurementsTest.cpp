@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <functional>
 #include <numbers>
 #include <string>
 #include <vector>
@@ -266,6 +267,65 @@ TEST(Measurements, MeanAndRmsOverWholePeriodsDoNotDependOnTheStart) {
     EXPECT_FALSE(m.hasPeriod());
     EXPECT_TRUE(std::isnan(m.cycleMean));
     EXPECT_TRUE(std::isnan(m.cycleRms));
+}
+
+// Duty cycle and rise and fall times (10 % to 90 %) of periodic signals, from the whole periods.
+TEST(Measurements, DutyRiseAndFall) {
+    struct Wave {
+        const char* name;
+        double period;
+        std::function<double(double)> at;  // one period, phase 0..1 -> -1..1
+        double duty, rise, fall;           // frames
+    };
+    // A trapezoid: up in `up` of a period, high until `top`, down in `down`, low the rest.
+    auto trapezoid = [](double up, double top, double down) {
+        return [=](double p) {
+            if (p < up) return -1 + 2 * p / up;
+            if (p < top) return 1.0;
+            if (p < top + down) return 1 - 2 * (p - top) / down;
+            return -1.0;
+        };
+    };
+    const Wave waves[] = {
+        // A sine spends 0.2952 of a period between 10 % and 90 % each way.
+        {"Sine", 1000, [](double p) { return std::sin(2 * kPi * p); }, 0.5, 295.2, 295.2},
+        {"Triangle", 400, trapezoid(0.5, 0.5, 0.5), 0.5, 160, 160},
+        {"Pulse", 500, trapezoid(0.02, 0.25, 0.06), 0.27, 8,
+         24},  // at or above 0 from 0.01 to 0.28,
+        // Whole-sample edges: a step between two samples reads 0.8 of a frame.
+        {"Square", 400, [](double p) { return p < 0.5 ? 1.0 : -1.0; }, 0.5, 0.8, 0.8},
+    };
+    for (const Wave& c : waves) {
+        for (double start : {0.0, 0.3, 0.8}) {
+            SCOPED_TRACE(testing::Message() << c.name << " from " << start);
+            std::vector<int16_t> v(8000);
+            for (std::size_t i = 0; i < v.size(); ++i)
+                v[i] = static_cast<int16_t>(
+                    std::lround(20000 * c.at(std::fmod(i / c.period + start + 1e-7, 1.0))));
+            const ChannelMeasurement m = MeasureChannel(v.data(), 1, 8000);
+            ASSERT_TRUE(m.hasPeriod());
+            EXPECT_NEAR(m.duty, c.duty, 0.004);
+            EXPECT_NEAR(m.riseTime, c.rise, 0.01 * c.rise + 0.2);
+            EXPECT_NEAR(m.fallTime, c.fall, 0.01 * c.fall + 0.2);
+            // Channel 2 of a block: the same.
+            std::vector<int16_t> block;
+            for (int16_t x : v) {
+                block.push_back(0);
+                block.push_back(x);
+            }
+            Measurer measurer;
+            ChannelMeasurement both[2];
+            measurer.measure(block.data(), 8000, both);
+            EXPECT_DOUBLE_EQ(both[1].duty, m.duty);
+            EXPECT_DOUBLE_EQ(both[1].riseTime, m.riseTime);
+            EXPECT_DOUBLE_EQ(both[1].fallTime, m.fallTime);
+        }
+    }
+    // Without a period: none.
+    const std::vector<int16_t> noise = Generate(Shape::Noise, 4096, 100, 30000);
+    const ChannelMeasurement m = MeasureChannel(noise.data(), 1, 4096);
+    EXPECT_TRUE(std::isnan(m.duty));
+    EXPECT_TRUE(std::isnan(m.riseTime));
 }
 
 TEST(Measurements, ExtremeValuesDoNotOverflowTheSums) {
