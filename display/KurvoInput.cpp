@@ -1,5 +1,7 @@
-// Kurvo's mouse: the wheel zooms and a drag moves the shown channels' vertical ranges; while
-// the mouse is over the chart its position feeds the cursor readout.
+// Kurvo's mouse and keys: the wheel zooms and a drag moves the shown channels' vertical ranges;
+// while the mouse is over the chart its position feeds the cursor readout; the S key and a double
+// click on the measurement strip show the statistics in its place, or the strip again.
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QWheelEvent>
 
@@ -99,6 +101,31 @@ void Kurvo::finishDrag() {
     if (!dragging_) return;
     dragging_ = false;
     if (ymin_ != dragMin_ || ymax_ != dragMax_) emit RangeChanged(0, 0);
+}
+
+void Kurvo::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_S && event->modifiers() == Qt::NoModifier) {
+        StatisticsShown(!statisticsShown_);
+        event->accept();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void Kurvo::mouseDoubleClickEvent(QMouseEvent* event) {
+    // A double click on the measurement strip shows the statistics in its place, or the strip
+    // again.
+    const double r = pixelRatio();
+    const QPointF at = event->position() * r;
+    for (const kurvo::KurvoOverlay::Placed& p : overlay_.placed()) {
+        if (p.part == kurvo::KurvoOverlay::Part::Strip && at.x() >= p.x && at.x() < p.x + p.w &&
+            at.y() >= p.y && at.y() < p.y + p.h) {
+            StatisticsShown(!statisticsShown_);
+            event->accept();
+            return;
+        }
+    }
+    QWidget::mouseDoubleClickEvent(event);
 }
 
 void Kurvo::leaveEvent(QEvent* event) {

@@ -51,6 +51,14 @@ QImage Halo(const QImage& coverage, int r) {
     return halo;
 }
 
+// 0xRRGGBB at `alpha` of 255, premultiplied.
+uint32_t Translucent(uint32_t rgb, int alpha) {
+    auto part = [&](int shift) {
+        return ((rgb >> shift) & 0xFFu) * static_cast<uint32_t>(alpha) / 255u;
+    };
+    return (static_cast<uint32_t>(alpha) << 24) | (part(16) << 16) | (part(8) << 8) | part(0);
+}
+
 int Clamp(int v, int lo, int hi) {
     return std::max(lo, std::min(v, hi));
 }
@@ -220,15 +228,37 @@ void KurvoOverlay::drawEdgeMarkers(Layout& at) {
     if (at.r.triggerPointX >= 0) {
         at.part = Part::TriggerPoint;
         const QImage m = marker(Style::MarkerDown, kMarker);
-        put(at, m, Clamp(at.r.triggerPointX - m.width() / 2, 0, W - m.width()), 0);
+        const Box point =
+            put(at, m, Clamp(at.r.triggerPointX - m.width() / 2, 0, W - m.width()), 0);
+        if (!at.r.triggerStatus.isEmpty()) {
+            // Beside the marker (to its left where the right has no room); the texts below
+            // start under it.
+            at.part = Part::TriggerStatus;
+            const TextRun t = text(at.r.triggerStatus, Style::Plain, kMarker);
+            int x = point.x + point.w + at.margin;
+            if (x + t.width() > W) x = std::max(0, point.x - at.margin - t.width());
+            const Box status = put(at, t, x, 0);
+            at.top = std::max(at.top, status.y + status.h + at.margin);
+        }
     }
     for (int c = 0; c < 2; ++c) {
-        if (at.r.channel[c].triggerLevelRow < 0) continue;
-        at.part = Part::TriggerLevel;
+        const ChannelReadouts& ch = at.r.channel[c];
+        if (ch.triggerLevelRow < 0) continue;
         const QImage m = marker(Style::MarkerLeft, at.channelText[c]);
         at.rightMarkerWidth = m.width();
-        put(at, m, W - m.width(),
-            Clamp(at.r.channel[c].triggerLevelRow - m.height() / 2, 0, H - m.height()));
+        if (ch.hysteresisTop >= 0) {
+            // The hysteresis band: a bar beside the marker from the level to where the signal
+            // must go first, at least a pixel high.
+            at.part = Part::Hysteresis;
+            const int bar = std::max(2, static_cast<int>(std::lround(3 * scale_)));
+            const int x = W - m.width() - bar - 1;
+            const int y0 = Clamp(ch.hysteresisTop, 0, H - 1);
+            const int y1 = Clamp(ch.hysteresisBottom, y0, H - 1);
+            FillOver(at.frame, x, y0, bar, y1 - y0 + 1, Translucent(at.channelText[c], 150));
+            placed_.push_back(Placed{at.part, x, y0, bar, y1 - y0 + 1});
+        }
+        at.part = Part::TriggerLevel;
+        put(at, m, W - m.width(), Clamp(ch.triggerLevelRow - m.height() / 2, 0, H - m.height()));
     }
 }
 
@@ -260,32 +290,42 @@ void KurvoOverlay::drawFootCaptions(Layout& at) {
 }
 
 // The measurement strip at the top left, two lines per channel, and a third with the duty cycle
-// and the edges where the channel has a period.
+// and the edges where the channel has a period; "CH2 not measured" for a channel left out; the
+// statistics in its place while they are shown.
 void KurvoOverlay::drawMeasurementStrip(Layout& at) {
-    auto third = [](const ChannelReadouts& ch) {
-        if (ch.duty.isEmpty()) return QString();
-        return QStringLiteral("duty ") + ch.duty + QStringLiteral("   rise ") + ch.rise +
-               QStringLiteral("   fall ") + ch.fall;
-    };
     at.part = Part::Strip;
     int y = at.top;
     for (int c = 0; c < 2; ++c) {
         const ChannelReadouts& ch = at.r.channel[c];
-        if (ch.frequency.isEmpty()) continue;
-        const QString first = ChannelName(c) + QStringLiteral("  ") + ch.frequency +
-                              QStringLiteral("  ") + ch.period + QStringLiteral("  ") +
-                              ch.peakToPeak + QStringLiteral("  ") + ch.rms;
-        const QString second = ch.meanLabel + QLatin1Char(' ') + ch.mean +
-                               QStringLiteral("   min ") + ch.min + QStringLiteral("   max ") +
-                               ch.max;
-        for (const QString& line : {first, second, third(ch)}) {
+        QStringList lines;
+        if (!ch.notMeasured.isEmpty()) {
+            lines << ch.notMeasured;
+        } else if (!ch.statistics.isEmpty()) {
+            lines = ch.statistics;
+        } else if (!ch.frequency.isEmpty()) {
+            lines << measurementLines(ch, c);
+        }
+        for (const QString& line : lines) {
             if (line.isEmpty()) continue;
             const Box b = put(at, text(line, Style::Channel, at.channelText[c]), at.margin, y);
             at.taken.push_back(b);
             y += b.h;
         }
-        y += at.margin;
+        if (!lines.isEmpty()) y += at.margin;
     }
+}
+
+QStringList KurvoOverlay::measurementLines(const ChannelReadouts& ch, int c) {
+    QStringList lines{ChannelName(c) + QStringLiteral("  ") + ch.frequency + QStringLiteral("  ") +
+                          ch.period + QStringLiteral("  ") + ch.peakToPeak + QStringLiteral("  ") +
+                          ch.rms,
+                      ch.meanLabel + QLatin1Char(' ') + ch.mean + QStringLiteral("   min ") +
+                          ch.min + QStringLiteral("   max ") + ch.max};
+    if (!ch.duty.isEmpty()) {
+        lines << QStringLiteral("duty ") + ch.duty + QStringLiteral("   rise ") + ch.rise +
+                     QStringLiteral("   fall ") + ch.fall;
+    }
+    return lines;
 }
 
 // Over-range notes at the top right.

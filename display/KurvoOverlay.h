@@ -36,7 +36,9 @@ class KurvoOverlay {
     // What the last draw put where (picture pixels), for tests and tools.
     enum class Part {
         TriggerPoint,
+        TriggerStatus,
         TriggerLevel,
+        Hysteresis,
         Axis,
         Scale,
         Info,
@@ -96,6 +98,8 @@ class KurvoOverlay {
     void drawEdgeMarkers(Layout& at);
     void drawFootCaptions(Layout& at);
     void drawMeasurementStrip(Layout& at);
+    // A channel's measurements as the strip's lines (the third one empty without a period).
+    static QStringList measurementLines(const ChannelReadouts& ch, int channel);
     void drawOverRangeNotes(Layout& at);
     void drawSpectrumPeaks(Layout& at);
     void drawCursor(Layout& at);

@@ -90,6 +90,23 @@ void PeakReadout(const measure::SpectrumPeak& p, double binHz, const ReadoutInpu
     }
 }
 
+// The band the signal must leave before the trigger looks for the level: below it for a rising
+// slope, above it for a falling one, both ways while the slope is unknown.
+void HysteresisBand(const ReadoutInputs& in, int c, double levelRaw, ChannelReadouts& ch) {
+    const double hys = in.triggerHysteresis[c];
+    if (!(hys > 0.0) || !std::isfinite(hys)) return;
+    const double band = std::min(hys / in.sensitivity[c] * 32768.0, 4294967296.0);
+    const double lo = in.triggerSlope == 1 ? levelRaw : levelRaw - band;
+    const double hi = in.triggerSlope == 0 ? levelRaw : levelRaw + band;
+    auto row = [&](double raw) {
+        const double limited = std::clamp(raw, -2147483648.0, 2147483647.0);
+        return ValueToRow(static_cast<int32_t>(std::lround(limited)), in.ymin[c], in.ymax[c],
+                          in.height);
+    };
+    ch.hysteresisTop = row(hi);
+    ch.hysteresisBottom = row(lo);
+}
+
 }  // namespace
 
 QString ChannelName(int channel) {
@@ -124,8 +141,12 @@ Readouts ComputeReadouts(const ReadoutInputs& in) {
             }
         }
         const double offset = triggerFrame - in.windowStart;
-        if (triggerKnown && in.points > 0 && offset >= 0 && offset < in.points)
+        if (triggerKnown && in.points > 0 && offset >= 0 && offset < in.points) {
             r.triggerPointX = static_cast<int>(std::floor(ColumnOfPoint(offset, in.points, w)));
+            if (in.triggerState != 0)
+                r.triggerStatus =
+                    in.triggerState > 0 ? QStringLiteral("Trig'd") : QStringLiteral("Auto");
+        }
         if (in.cursor && timeKnown) {
             double frames = in.windowStart + PointOfColumn(in.cursorX, in.points, w);
             frames -= triggerKnown ? triggerFrame : 0.0;
@@ -161,17 +182,24 @@ Readouts ComputeReadouts(const ReadoutInputs& in) {
             ch.voltsPerDivision = ChannelName(c) + QLatin1Char(' ') +
                                   VoltsPerDivisionText(VoltsPerDivision(in.ymin[c], in.ymax[c], s));
         }
-        if (!in.spectrum) Measured(in.measured[c], fs, s, ch);
-        // Only a measured record can be over range: before the first one the buffers hold zeros.
-        // The whole record, as min and max are, in both views.
-        const bool over = in.measured[c].frames > 0 && in.measured[c].overRange;
-        if (over) ch.overRange = ChannelName(c) + QStringLiteral(" over range");
+        if (!in.channelMeasured[c]) {
+            ch.notMeasured = ChannelName(c) + QStringLiteral(" not measured");
+            ch.peak.clear();
+        } else {
+            if (!in.spectrum) Measured(in.measured[c], fs, s, ch);
+            // Only a measured record can be over range: before the first one the buffers hold
+            // zeros. The whole record, as min and max are, in both views.
+            if (in.measured[c].frames > 0 && in.measured[c].overRange)
+                ch.overRange = ChannelName(c) + QStringLiteral(" over range");
+            if (in.statisticsShown) ch.statistics = StatisticsLines(c, in.statistics[c], s);
+        }
         if (!in.spectrum && in.triggerSource == c && Positive(s) &&
             std::isfinite(in.triggerLevel[c])) {
             const double raw =
                 std::clamp(in.triggerLevel[c] / s * 32768.0, -2147483648.0, 2147483647.0);
             ch.triggerLevelRow =
                 ValueToRow(static_cast<int32_t>(std::lround(raw)), in.ymin[c], in.ymax[c], h);
+            HysteresisBand(in, c, raw, ch);
         }
         if (in.cursor && Positive(s)) {
             // Its resolution is one row of the picture.

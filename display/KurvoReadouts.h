@@ -10,7 +10,9 @@
 #include <vector>
 
 #include <QString>
+#include <QStringList>
 
+#include "display/KurvoStatistics.h"
 #include "display/Measurements.h"
 #include "display/SpectrumPeak.h"
 
@@ -37,6 +39,18 @@ struct ReadoutInputs {
     std::array<measure::ChannelMeasurement, 2> measured{};
     // Spectrum view: each channel's largest peak.
     std::array<measure::SpectrumPeak, 2> peaks{};
+    // The acquisition's trigger slope (0 rising, 1 falling, otherwise unknown) and hysteresis
+    // (volts; NaN unknown), and whether each channel was measured at all.
+    int triggerSlope = -1;
+    std::array<double, 2> triggerHysteresis{std::numeric_limits<double>::quiet_NaN(),
+                                            std::numeric_limits<double>::quiet_NaN()};
+    std::array<bool, 2> channelMeasured{true, true};
+    // Time view: 1 the record crosses the trigger level with the slope at the trigger point, -1
+    // it does not (the instrument ran free), 0 unknown.
+    int triggerState = 0;
+    // The statistics mode: shown or not, and each channel's statistics.
+    bool statisticsShown = false;
+    std::array<ChannelStatistics, 2> statistics{};
     bool cursor = false;  // the mouse is over the chart, at (cursorX, cursorY)
     double cursorX = 0.0;
     double cursorY = 0.0;
@@ -63,8 +77,15 @@ struct ChannelReadouts {
     QString peak;
     double peakX = 0.0, peakY = 0.0;
     bool peakCutOff = false;
-    // The trigger level's row; -1 without a marker.
+    // The trigger level's row; -1 without a marker. The hysteresis band's rows beside it
+    // (hysteresisTop <= hysteresisBottom); -1 without one.
     int triggerLevelRow = -1;
+    int hysteresisTop = -1, hysteresisBottom = -1;
+    // "CH2 not measured" for a channel the acquisition's measure mode left out (then it has
+    // no measurements, no over-range note and no peak); empty otherwise.
+    QString notMeasured;
+    // The statistics mode's lines (display/KurvoStatistics.h); empty while it is not shown.
+    QStringList statistics;
     QString cursor;  // "CH1 1.234 V" while the mouse is over the chart
 };
 
@@ -78,6 +99,7 @@ struct Readouts {
     QString info;         // "100 kS/s, 4096 samples"
     std::vector<AxisLabel> axis;
     int triggerPointX = -1;  // column of the trigger point; -1 when it is not in view
+    QString triggerStatus;   // beside it: "Trig'd" or "Auto" where the acquisition tells
     QString cursorPosition;  // "t +1.234 ms" or "f 12.35 kHz" while the mouse is over the chart
     std::array<ChannelReadouts, 2> channel;
 };

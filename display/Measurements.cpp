@@ -137,6 +137,20 @@ void Measurer::measure(const int16_t* p, int32_t frames, ChannelMeasurement out[
     }
 }
 
+bool CrossesLevel(const int16_t* values, std::ptrdiff_t stride, int32_t frames, int32_t at,
+                  double level, bool rising) {
+    if (values == nullptr) return false;
+    const int32_t from = std::max(0, at - 2);
+    const int32_t to = std::min(frames - 1, at + 2);
+    for (int32_t i = from; i < to; ++i) {
+        const double a = values[i * stride], b = values[(i + 1) * stride];
+        if (rising ? a < level + 1.0 && b >= level - 1.0 && b > a
+                   : a > level - 1.0 && b <= level + 1.0 && b < a)
+            return true;
+    }
+    return false;
+}
+
 void OverRange(const int16_t* p, int32_t frames, bool out[2]) {
     int16_t lo[2] = {32767, 32767}, hi[2] = {-32768, -32768};
     int32_t i = 0;

@@ -77,6 +77,13 @@ class Measurer {
 // vector loop (for any stride).
 ChannelMeasurement MeasureChannel(const int16_t* values, std::ptrdiff_t stride, int32_t frames);
 
+// Whether the signal read at values[i * stride] (i < frames) crosses `level` (raw units) in the
+// direction given within two frames of frame `at` (the trigger point): a sample below the level
+// followed by one at or above it (rising), or above and then at or below it (falling), to
+// within one raw unit (the instrument compares before it rounds).
+bool CrossesLevel(const int16_t* values, std::ptrdiff_t stride, int32_t frames, int32_t at,
+                  double level, bool rising);
+
 // Whether any of `frames` interleaved frames has channel 1 (out[0]) or channel 2 (out[1]) at
 // -32768 or 32767, the ends of the input range.
 void OverRange(const int16_t* interleaved, int32_t frames, bool out[2]);
