@@ -157,6 +157,10 @@ double Passes(const Source& s, int32_t k, double level) {
     return k + (level - s.at(k)) / static_cast<double>(s.at(k + 1) - s.at(k));
 }
 
+// The duty cycle comes from the first kDetailedPeriods periods, the rise and fall times from the
+// first kEdges edges of each direction that show both levels.
+constexpr int kDetailedPeriods = 32;
+
 // The 10 % to 90 % times of up to kEdges edges of each direction.
 struct EdgeTimes {
     double sum = 0.0;
@@ -220,7 +224,8 @@ void FindPeriod(const Source& s, ChannelMeasurement& m) {
     double first = 0.0, previous = 0.0;
     double shortest = 0.0, longest = 0.0;
     int crossings = 0;
-    double highTime = 0.0;  // of the whole periods, at or above the middle
+    double highTime = 0.0;  // of the periods in dutyTime, at or above the middle
+    double dutyTime = 0.0;  // the whole periods whose falling crossing was found
     double fall = -1.0;     // the falling crossing after the last rising one; -1 none yet
     int32_t fallFrame = 0;  // the last sample at or above the middle before it
     EdgeTimes rises, falls;
@@ -236,8 +241,6 @@ void FindPeriod(const Source& s, ChannelMeasurement& m) {
         while (2 * s.at(j) >= twiceMid)
             --j;
         const double t = Passes(s, j, mid);
-        const int32_t lowAfter = FirstLow(s, rise, low);
-        if (rises.count < kEdges) RisingEdge(s, j, fallFrame, lowAfter, low10, high90, rises);
         if (crossings == 0) {
             first = t;
         } else {
@@ -250,10 +253,25 @@ void FindPeriod(const Source& s, ChannelMeasurement& m) {
                 m.periods = crossings;
                 return;
             }
-            highTime += fall - previous;
+            if (fall >= 0.0) {
+                // The period from the last rising crossing to this one, its falling crossing
+                // found: into the duty cycle.
+                highTime += fall - previous;
+                dutyTime += t - previous;
+                fall = -1.0;
+            }
         }
         previous = t;
         ++crossings;
+        if (crossings > kDetailedPeriods) {
+            // The duty cycle and the edges are taken from the first periods: from here on only
+            // the rising crossings, skipping blocks on the envelope.
+            i = NextLow(s, rise, low, high);
+            rise = i < frames ? NextHigh(s, i, high) : frames;
+            continue;
+        }
+        const int32_t lowAfter = FirstLow(s, rise, low);
+        if (rises.count < kEdges) RisingEdge(s, j, fallFrame, lowAfter, low10, high90, rises);
         if (lowAfter >= frames) break;
         // The falling crossing: back from the first low sample to the last one at or above the
         // middle (the high one at `rise` lies before it).
@@ -273,7 +291,7 @@ void FindPeriod(const Source& s, ChannelMeasurement& m) {
     m.period = period;
     m.firstRise = first;
     m.lastRise = previous;
-    m.duty = highTime / (previous - first);
+    if (dutyTime > 0.0) m.duty = highTime / dutyTime;
     m.riseTime = rises.mean();
     m.fallTime = falls.mean();
 }

@@ -29,8 +29,9 @@ struct ChannelMeasurement {
     double lastRise = std::numeric_limits<double>::quiet_NaN();
     double cycleMean = std::numeric_limits<double>::quiet_NaN();
     double cycleRms = std::numeric_limits<double>::quiet_NaN();
-    // With a period: the share of the whole periods the signal spends at or above the middle
-    // level (0..1), and the mean time of up to 16 rising and falling edges from kEdgeLow to
+    // With a period: the share of a period the signal spends at or above the middle level
+    // (0..1, from up to the first 32 whole periods), and the mean time of up to 16 rising and
+    // falling edges from kEdgeLow to
     // kEdgeHigh of the way from min to max (frames, between samples; NaN where no edge reached
     // both within its half period). NaN without a period.
     double duty = std::numeric_limits<double>::quiet_NaN();
