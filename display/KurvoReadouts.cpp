@@ -191,7 +191,7 @@ Readouts ComputeReadouts(const ReadoutInputs& in) {
             // zeros. The whole record, as min and max are, in both views.
             if (in.measured[c].frames > 0 && in.measured[c].overRange)
                 ch.overRange = ChannelName(c) + QStringLiteral(" over range");
-            if (in.statisticsShown) ch.statistics = StatisticsLines(c, in.statistics[c], s);
+            if (in.statisticsShown) ch.statistics = StatisticsLines(c, in.statistics[c], s, fs);
         }
         if (!in.spectrum && in.triggerSource == c && Positive(s) &&
             std::isfinite(in.triggerLevel[c])) {

@@ -47,7 +47,8 @@ void AddMeasurement(ChannelStatistics& s, const measure::ChannelMeasurement& m,
     add(Quantity::Fall, m.fallTime / sampleFrequency);
 }
 
-QStringList StatisticsLines(int channel, const ChannelStatistics& s, double sensitivity) {
+QStringList StatisticsLines(int channel, const ChannelStatistics& s, double sensitivity,
+                            double sampleFrequency) {
     QStringList lines{ChannelName(channel) +
                       QStringLiteral(" statistics of %1 acquisitions").arg(s.acquisitions)};
     const double step = RecordStep(sensitivity);
@@ -63,7 +64,10 @@ QStringList StatisticsLines(int channel, const ChannelStatistics& s, double sens
     for (const Row& row : rows) {
         const Running& r = s[row.q];
         if (r.count == 0) continue;
-        auto text = [&](double v) {
+        // A value as the strip writes it; a deviation the same way, except the edges' (a
+        // deviation is no edge time) and one that is only rounding noise against the mean.
+        auto text = [&](double v, bool deviation) {
+            if (deviation && v < 1e-9 * std::fabs(r.mean)) v = 0.0;
             switch (row.q) {
                 case Quantity::Frequency:
                     return FrequencyText(v);
@@ -73,14 +77,15 @@ QStringList StatisticsLines(int channel, const ChannelStatistics& s, double sens
                     return DutyText(v);
                 case Quantity::Rise:
                 case Quantity::Fall:
-                    return Engineering(v, QStringLiteral("s"), 3, false);
+                    return deviation ? Engineering(v, QStringLiteral("s"), 3, false)
+                                     : EdgeTimeText(v, 1.0 / sampleFrequency);
                 default:
                     return VoltsText(v, step);
             }
         };
-        lines << QString::fromLatin1(row.name) + QStringLiteral("  min ") + text(r.min) +
-                     QStringLiteral("  mean ") + text(r.mean) + QStringLiteral("  max ") +
-                     text(r.max) + QStringLiteral("  sd ") + text(r.deviation()) +
+        lines << QString::fromLatin1(row.name) + QStringLiteral("  min ") + text(r.min, false) +
+                     QStringLiteral("  mean ") + text(r.mean, false) + QStringLiteral("  max ") +
+                     text(r.max, false) + QStringLiteral("  sd ") + text(r.deviation(), true) +
                      QStringLiteral("  n %1").arg(r.count);
     }
     return lines;

@@ -44,7 +44,9 @@ void AddMeasurement(ChannelStatistics& s, const measure::ChannelMeasurement& m,
 
 // The statistics as the strip shows them: a heading, then one line per readout that has values,
 // "freq  min 999.9 Hz  mean 1.000 kHz  max 1.000 kHz  sd 52.10 mHz  n 25"; voltages with the
-// digits of a record of `sensitivity` volts (display/KurvoText.h).
-QStringList StatisticsLines(int channel, const ChannelStatistics& s, double sensitivity);
+// digits of a record of `sensitivity` volts, edge times shorter than a sample at
+// `sampleFrequency` as "< 10.0 µs" (display/KurvoText.h).
+QStringList StatisticsLines(int channel, const ChannelStatistics& s, double sensitivity,
+                            double sampleFrequency);
 
 }  // namespace rv8::kurvo

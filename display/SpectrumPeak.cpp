@@ -93,8 +93,11 @@ SpectrumPeak Search(const std::vector<double>& a, const std::vector<bool>& limit
         peak.amplitude = b / Hann(delta);
     }
     if (peak.bin < 1.5) {
+        // Marked over the lowest bins, as high as the tallest of them is drawn.
         peak.belowResolution = true;
         peak.atLeast = false;
+        peak.bin = 1.0;
+        peak.amplitude = std::max({a[0], a[1], a[2]});
     }
     return peak;
 }

@@ -21,10 +21,12 @@ namespace rv8::measure {
 // it stands clearly above the spectrum's noise floor (kPeakOverFloor times the median line) and
 // above `floor` raw units.
 struct SpectrumPeak {
-    bool found = false;            // false: no line clearly above the noise floor
-    double bin = 0.0;              // fractional bin
-    double amplitude = 0.0;        // raw units
-    bool belowResolution = false;  // found below 1.5 bins: bin and amplitude mean nothing
+    bool found = false;      // false: no line clearly above the noise floor
+    double bin = 0.0;        // fractional bin
+    double amplitude = 0.0;  // raw units
+    // Found below 1.5 bins: then bin is 1 and amplitude the tallest of bins 0 to 2, where the
+    // chart marks it; neither is the line's.
+    bool belowResolution = false;
     // The amplitude is only a lower bound: the bins it was found in were limited to 32767 and
     // their neighbours could not tell more.
     bool atLeast = false;

@@ -238,5 +238,37 @@ TEST(KurvoAcquisition, StatisticsCountEachAcquisitionOnce) {
     EXPECT_EQ(k->readouts().channel[0].statistics.value(0), "CH1 statistics of 0 acquisitions");
 }
 
+// The statistics' lines write each readout as the strip does.
+TEST(KurvoAcquisition, StatisticsLinesWriteReadoutsAsTheStripDoes) {
+    kurvo::ChannelStatistics s;
+    for (double period : {100.0, 100.0, 100.0 + 1e-12}) {  // the same but for rounding
+        measure::ChannelMeasurement m;
+        m.frames = 4096;
+        m.min = -8192;
+        m.max = 8192;
+        m.period = period;
+        m.cycleMean = 0;
+        m.cycleRms = 8192;
+        m.duty = 0.25;
+        m.riseTime = m.fallTime = 0.8;  // within a sample
+        kurvo::AddMeasurement(s, m, 500000, 4.0);
+    }
+    const QStringList lines = kurvo::StatisticsLines(1, s, 4.0, 500000);
+    const QStringList expected = {
+        "CH2 statistics of 3 acquisitions",
+        QString::fromUtf8("freq  min 5.000 kHz  mean 5.000 kHz  max 5.000 kHz  sd 0 Hz  n 3"),
+        QString::fromUtf8("period  min 200.0 µs  mean 200.0 µs  max 200.0 µs  sd 0 s  n 3"),
+        "pp  min 2.000 V  mean 2.000 V  max 2.000 V  sd 0.0000 V  n 3",
+        "rms  min 1.000 V  mean 1.000 V  max 1.000 V  sd 0.0000 V  n 3",
+        "mean  min 0.0000 V  mean 0.0000 V  max 0.0000 V  sd 0.0000 V  n 3",
+        "min  min -1.000 V  mean -1.000 V  max -1.000 V  sd 0.0000 V  n 3",
+        "max  min 1.000 V  mean 1.000 V  max 1.000 V  sd 0.0000 V  n 3",
+        "duty  min 25.0 %  mean 25.0 %  max 25.0 %  sd 0.0 %  n 3",
+        QString::fromUtf8("rise  min < 2.00 µs  mean < 2.00 µs  max < 2.00 µs  sd 0 s  n 3"),
+        QString::fromUtf8("fall  min < 2.00 µs  mean < 2.00 µs  max < 2.00 µs  sd 0 s  n 3"),
+    };
+    EXPECT_EQ(lines, expected) << lines.join(QLatin1Char('\n')).toStdString();
+}
+
 }  // namespace
 }  // namespace rv8
