@@ -2,9 +2,10 @@
 // vertical range in signed raw units (-32768 bottom of the input range, 32767 top), as traces
 // (PlotBuffer) or as spectra (PlotArray), and writes over them what a user needs to read them:
 // the scale of the divisions, the time (or frequency) of the graticule lines, the trigger point
-// and level, measurements, over-range notes, spectrum peaks and a cursor readout. The member
-// names up to YMin are the ones the window has always used; the members after them hand the
-// chart the settings its readouts need.
+// and level (with the trigger status and the hysteresis band), measurements (duty cycle and
+// edges included, or their statistics on demand), over-range notes, spectrum peaks and a cursor
+// readout. The member names up to YMin are the ones the window has always used; the members
+// after them hand the chart the settings its readouts need.
 //
 // The picture is drawn in the screen's pixels: on a screen with a device-pixel ratio of 2 it
 // has twice the pixels each way (picture() then returns an image of that many pixels, with
