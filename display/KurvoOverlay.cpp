@@ -75,6 +75,7 @@ void KurvoOverlay::setScale(double scale) {
     bold_ = font_;
     bold_.setBold(true);
     glyphs_.clear();
+    tiles_.clear();
     const QFontMetrics fm(font_);
     padX_ = static_cast<int>(std::lround(3 * scale));
     padY_ = static_cast<int>(std::lround(1 * scale));
@@ -165,25 +166,44 @@ void KurvoOverlay::drawText(const Surface& frame, const TextRun& run, int x, int
                                  : (static_cast<uint32_t>(kBackingAlpha) << 24);
     FillOver(frame, x, y, run.w, run.h, backing);
     const bool bold = run.style == Style::Warning;
-    // The halos first, then the glyphs, so that no halo darkens the next glyph.
+    // Each glyph with its rim, in the run's colour, as one premultiplied tile.
     int pen = x + padX_;
     for (QChar c : run.text) {
         const Glyph& g = glyph(c.unicode(), bold);
-        if (!g.halo.isNull())
-            BlendCoverage(frame, pen + g.dx - haloRadius_, y + padY_ + g.dy - haloRadius_,
-                          g.halo.constBits(), g.halo.width(), g.halo.height(),
-                          g.halo.bytesPerLine(), 0x000000u);
-        pen += g.advance;
-    }
-    pen = x + padX_;
-    for (QChar c : run.text) {
-        const Glyph& g = glyph(c.unicode(), bold);
         if (!g.coverage.isNull())
-            BlendCoverage(frame, pen + g.dx, y + padY_ + g.dy, g.coverage.constBits(),
-                          g.coverage.width(), g.coverage.height(), g.coverage.bytesPerLine(),
-                          run.colour);
+            Blend(frame, tile(c.unicode(), bold, run.colour), pen + g.dx - haloRadius_,
+                  y + padY_ + g.dy - haloRadius_);
         pen += g.advance;
     }
+}
+
+const QImage& KurvoOverlay::tile(char16_t c, bool bold, uint32_t colour) {
+    const uint64_t key = (uint64_t{c} << 33) | (bold ? uint64_t{1} << 32 : 0) | colour;
+    auto it = tiles_.find(key);
+    if (it != tiles_.end()) return it->second;
+    // Over each pixel the rim darkens what lies under it by its alpha h, then the glyph's
+    // coverage g mixes in the colour: together colour x g on top of (255 - h) (255 - g) of
+    // what was there.
+    const Glyph& g = glyph(c, bold);
+    const int r = haloRadius_;
+    QImage img(g.halo.size(), QImage::Format_ARGB32_Premultiplied);
+    auto div255 = [](uint32_t v) { return (v + 128 + ((v + 128) >> 8)) >> 8; };
+    for (int y = 0; y < img.height(); ++y) {
+        const uchar* rim = g.halo.constScanLine(y);
+        auto* out = reinterpret_cast<uint32_t*>(img.scanLine(y));
+        const int gy = y - r;
+        const uchar* cover =
+            gy >= 0 && gy < g.coverage.height() ? g.coverage.constScanLine(gy) : nullptr;
+        for (int x = 0; x < img.width(); ++x) {
+            const int gx = x - r;
+            const uint32_t a =
+                cover != nullptr && gx >= 0 && gx < g.coverage.width() ? cover[gx] : 0;
+            const uint32_t alpha = 255 - div255((255 - rim[x]) * (255 - a));
+            out[x] = (alpha << 24) | (div255(((colour >> 16) & 0xFFu) * a) << 16) |
+                     (div255(((colour >> 8) & 0xFFu) * a) << 8) | div255((colour & 0xFFu) * a);
+        }
+    }
+    return tiles_.emplace(key, std::move(img)).first->second;
 }
 
 QImage KurvoOverlay::marker(Style style, uint32_t colour) {

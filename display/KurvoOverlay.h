@@ -111,6 +111,9 @@ class KurvoOverlay {
     Box put(Layout& at, const QImage& image, int x, int y);
 
     const Glyph& glyph(char16_t c, bool bold);
+    // The glyph and its rim in `colour` (0xRRGGBB) as one premultiplied image of the rim's
+    // size, made once per character, weight and colour.
+    const QImage& tile(char16_t c, bool bold, uint32_t colour);
     TextRun text(const QString& str, Style style, uint32_t colour);
     void drawText(const Surface& frame, const TextRun& run, int x, int y);
     // The image of a marker (shared with the cache), rendered if it is not there yet.
@@ -120,6 +123,7 @@ class KurvoOverlay {
 
     QHash<QString, QImage> cache_;                // markers
     std::unordered_map<uint32_t, Glyph> glyphs_;  // references stay valid as it grows
+    std::unordered_map<uint64_t, QImage> tiles_;  // likewise
     int padX_ = 0, padY_ = 0, lineHeight_ = 0, haloRadius_ = 1;
     double scale_ = 0.0;
     QFont font_;

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <numbers>
-#include <vector>
 
 namespace rv8::measure {
 
@@ -37,55 +36,59 @@ double PlaceBetween(int kL, int kR, double aL, double aR, double lo, double hi) 
     return 0.5 * (lo + hi);
 }
 
-// The search on line amplitudes a[0..count-1]; `limited` marks bins cut at kLimit.
-SpectrumPeak Search(const std::vector<double>& a, const std::vector<bool>& limited, double floor) {
+// The search on line amplitudes a(0..count-1) (a function of the bin); with `fromBins` the bins
+// at kLimit were cut there.
+template <typename Amplitudes>
+SpectrumPeak Search(const Amplitudes& a, int count, bool fromBins, double floor) {
     SpectrumPeak peak;
-    const int count = static_cast<int>(a.size());
     if (count < kFirstLine + 2) return peak;
+    auto limited = [&](int k) { return fromBins && a(k) >= kLimit; };
     int best = kFirstLine;
     for (int k = kFirstLine + 1; k < count; ++k) {
-        if (a[k] > a[best]) best = k;
+        if (a(k) > a(best)) best = k;
     }
-    const double b = a[best];
-    // The noise floor: the median line (a tone and its harmonics take few bins).
-    std::vector<double> rest(a.begin() + kFirstLine, a.end());
-    std::nth_element(rest.begin(), rest.begin() + rest.size() / 2, rest.end());
-    const double median = rest[rest.size() / 2];
-    if (b < floor || b <= 0.0 || b < kPeakOverFloor * median) return peak;
+    const double b = a(best);
+    if (b < floor || b <= 0.0) return peak;
+    // The noise floor is the median line (a tone and its harmonics take few bins): the peak
+    // stands kPeakOverFloor times above it when more than half the lines lie below that.
+    int below = 0;
+    for (int k = kFirstLine; k < count; ++k)
+        below += a(k) * kPeakOverFloor < b;
+    if (2 * below <= count - kFirstLine) return peak;
     peak.found = true;
-    if (limited[best]) {
+    if (limited(best)) {
         // Cut at the top: placed from the first bins beside the cut ones, where the main lobe
         // reaches them (at most two bins cut).
         int k0 = best, k1 = best;
-        while (k0 > kFirstLine && limited[k0 - 1])
+        while (k0 > kFirstLine && limited(k0 - 1))
             --k0;
-        while (k1 + 1 < count && limited[k1 + 1])
+        while (k1 + 1 < count && limited(k1 + 1))
             ++k1;
         const int kL = k0 - 1, kR = k1 + 1;
         peak.atLeast = true;
         peak.amplitude = kLimit;
         peak.bin = 0.5 * (k0 + k1);
-        if (kL >= kFirstLine && kR < count && kR - kL <= 3 && a[kL] > 0 && a[kR] > 0) {
+        if (kL >= kFirstLine && kR < count && kR - kL <= 3 && a(kL) > 0 && a(kR) > 0) {
             peak.bin =
-                PlaceBetween(kL, kR, a[kL], a[kR], std::max(kL, kR - 2), std::min(kR, kL + 2));
+                PlaceBetween(kL, kR, a(kL), a(kR), std::max(kL, kR - 2), std::min(kR, kL + 2));
             const int nearer = peak.bin - kL < kR - peak.bin ? kL : kR;
             const double w = Hann(peak.bin - nearer);
             if (w > 0.05) {
-                peak.amplitude = std::max(kLimit, a[nearer] / w);
+                peak.amplitude = std::max(kLimit, a(nearer) / w);
                 peak.atLeast = false;
             }
         }
     } else if (best == kFirstLine) {
         // The lowest line bin: placed from it and the next one alone, anywhere from 1 to 3 bins
         // (neither holds any of the DC; a line below 1.5 bins shows as bin 2 far above bin 3).
-        peak.bin = PlaceBetween(kFirstLine, kFirstLine + 1, b, a[kFirstLine + 1], 1.0, 3.0);
+        peak.bin = PlaceBetween(kFirstLine, kFirstLine + 1, b, a(kFirstLine + 1), 1.0, 3.0);
         peak.amplitude = b / Hann(peak.bin - kFirstLine);
     } else {
         // For a tone delta bins from bin k, the Hann window puts W(delta) into bin k and
         // W(1 - delta) into its neighbour; their ratio r = (1 + delta) / (2 - delta) gives
         // delta = (2r - 1) / (r + 1).
-        const double left = a[best - 1];
-        const double right = best + 1 < count ? a[best + 1] : 0.0;
+        const double left = a(best - 1);
+        const double right = best + 1 < count ? a(best + 1) : 0.0;
         const bool toRight = right >= left;
         const double r = (toRight ? right : left) / b;
         const double delta = std::clamp((2.0 * r - 1.0) / (r + 1.0), 0.0, 0.5);
@@ -97,7 +100,7 @@ SpectrumPeak Search(const std::vector<double>& a, const std::vector<bool>& limit
         peak.belowResolution = true;
         peak.atLeast = false;
         peak.bin = 1.0;
-        peak.amplitude = std::max({a[0], a[1], a[2]});
+        peak.amplitude = std::max({a(0), a(1), a(2)});
     }
     return peak;
 }
@@ -105,19 +108,13 @@ SpectrumPeak Search(const std::vector<double>& a, const std::vector<bool>& limit
 }  // namespace
 
 SpectrumPeak FindSpectrumPeak(std::span<const double> amplitudes, double floor) {
-    const std::vector<double> a(amplitudes.begin(), amplitudes.end());
-    return Search(a, std::vector<bool>(a.size(), false), floor);
+    return Search([&](int k) { return amplitudes[static_cast<std::size_t>(k)]; },
+                  static_cast<int>(amplitudes.size()), false, floor);
 }
 
 SpectrumPeak FindSpectrumPeak(const int16_t* bins, std::ptrdiff_t stride, int count, double floor) {
-    if (bins == nullptr || count < 1) return SpectrumPeak{};
-    std::vector<double> a(static_cast<std::size_t>(count));
-    std::vector<bool> limited(static_cast<std::size_t>(count));
-    for (int k = 0; k < count; ++k) {
-        a[k] = bins[k * stride];
-        limited[k] = a[k] >= kLimit;
-    }
-    return Search(a, limited, floor);
+    if (bins == nullptr) return SpectrumPeak{};
+    return Search([&](int k) { return static_cast<double>(bins[k * stride]); }, count, true, floor);
 }
 
 }  // namespace rv8::measure
