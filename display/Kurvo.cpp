@@ -74,10 +74,21 @@ void Kurvo::PersistenceDepth(int16_t depth) {
     persistDepth_ = std::clamp<int16_t>(depth, 0, 32);
 }
 
+void Kurvo::SpectrumAmplitudes(int16_t channel, std::span<const double> amplitudes) {
+    if (channel < 0 || channel > 1) return;
+    nextAmplitudes_[channel].assign(amplitudes.begin(), amplitudes.end());
+}
+
 void Kurvo::PlotArray(const std::vector<int16_t>& values) {
     lastValues_ = values;
     lastKind_ = PlotKind::Array;
-    overRangeStale_ = true;
+    // The amplitudes handed over for this plot, if they are of its spectrum.
+    for (int c = 0; c < 2; ++c) {
+        amplitudes_[c].swap(nextAmplitudes_[c]);
+        nextAmplitudes_[c].clear();
+        if (amplitudes_[c].size() != values.size() / 2) amplitudes_[c].clear();
+    }
+    peaksStale_ = true;
     ++plotCount_;
     drawTraces(true);
 }
@@ -97,8 +108,15 @@ void Kurvo::PlotBuffer(const int16_t& first, int16_t valuesPerFrame, int16_t fra
             lastValues_[2 * i + 1] = src[i * stride + 1];
         }
     }
+    framesPlotted();
+}
+
+void Kurvo::framesPlotted() {
     lastKind_ = PlotKind::Buffer;
-    overRangeStale_ = true;
+    for (int c = 0; c < 2; ++c) {
+        nextAmplitudes_[c].clear();
+        amplitudes_[c].clear();
+    }
     ++plotCount_;
     drawTraces(true);
 }
@@ -192,7 +210,7 @@ bool Kurvo::computeSpans(int w, int h) {
     columnMinMax_.resize(static_cast<std::size_t>(w));
     columnSpans_.resize(static_cast<std::size_t>(w));
     for (int c = 0; c < 2; ++c) {
-        if (!channelShown(c)) continue;
+        if (!traceDrawn(c)) continue;
         kurvo::ReduceMinMaxInto(lastValues_.data() + c, 2, points, w, columnMinMax_.data());
         kurvo::ColumnSpansInto(columnMinMax_.data(), w, ymin_[c], ymax_[c], h, columnSpans_.data());
         Spans& s = spans_[c];
@@ -204,7 +222,7 @@ bool Kurvo::computeSpans(int w, int h) {
         }
         s.color = drawColors_[c].rgb() | 0xFF000000u;
     }
-    return channelShown(0) || channelShown(1);
+    return traceDrawn(0) || traceDrawn(1);
 }
 
 void Kurvo::drawLastPlot(QImage& layer) {
@@ -219,7 +237,7 @@ void Kurvo::drawLastPlot(QImage& layer) {
         return;
     }
     for (int c = 0; c < 2; ++c) {
-        if (channelShown(c)) drawPolyline(layer, c, lastValues_.data() + c, points);
+        if (traceDrawn(c)) drawPolyline(layer, c, lastValues_.data() + c, points);
     }
 }
 
@@ -248,7 +266,7 @@ void Kurvo::drawPolyline(QImage& layer, int channel, const int16_t* values, int 
 int Kurvo::spanRefs(kurvo::SpanRef* refs) const {
     int count = 0;
     for (int c = 0; c < 2; ++c) {
-        if (channelShown(c))
+        if (traceDrawn(c))
             refs[count++] =
                 kurvo::SpanRef{spans_[c].top.data(), spans_[c].bottom.data(), spans_[c].color};
     }
@@ -294,7 +312,7 @@ void Kurvo::composeTraces(const kurvo::Surface& frame) {
     if (persistent) {
         layer = &persistence_;
     } else if (lastKind_ != PlotKind::None && lastPlotPoints() > 0 &&
-               (channelShown(0) || channelShown(1))) {
+               (traceDrawn(0) || traceDrawn(1))) {
         // Fewer points than columns: polylines, drawn on a black layer first (the persistence
         // layer is free while persistence is off).
         if (persistence_.size() != sz) persistence_ = QImage(sz, QImage::Format_RGB32);

@@ -11,7 +11,6 @@
 #include "display/Kurvo.h"
 #include "display/KurvoImage.h"
 #include "display/KurvoMath.h"
-#include "display/KurvoReadouts.h"
 
 namespace rv8::kurvo {
 
@@ -45,8 +44,7 @@ double PointForColumn(double x, int points, int width) {
 }
 
 void DrawMarks(const Surface& frame, const Marks& m, const MarkInputs& in) {
-    const bool notes = in.notMeasured[0] || in.notMeasured[1];
-    if ((m.empty() && !notes) || frame.width < 2 || frame.height < 2) return;
+    if (m.empty() || frame.width < 2 || frame.height < 2) return;
     const int w = frame.width;
     const int h = frame.height;
     const double s = in.scale;
@@ -87,14 +85,6 @@ void DrawMarks(const Surface& frame, const Marks& m, const MarkInputs& in) {
         p.drawText(QRect(x + pad, y, tw - 2 * pad, lineH), Qt::AlignLeft | Qt::AlignVCenter, text);
         return tw;
     };
-    // A channel without a measurement: its name and why, where a 0 V trace would lie.
-    for (int c = 0; c < 2; ++c) {
-        if (!in.notMeasured[c]) continue;
-        const int row = ValueToRow(0, in.ymin[c], in.ymax[c], h);
-        label(ChannelName(c) + QStringLiteral(" not measured"),
-              static_cast<int>(std::lround(w * (c == 0 ? 0.30 : 0.55))), row - lineH / 2,
-              0xFF000000u | in.textColour[c]);
-    }
     const int penWidth = std::max(1, static_cast<int>(std::lround(s)));
     const auto pen = [&](int which) {
         QPen line(QColor::fromRgb(which == m.active ? kActive : kCursor), penWidth, Qt::DashLine);
@@ -148,28 +138,23 @@ void Kurvo::Marks(const kurvo::Marks& marks) {
 
 void Kurvo::PlotFrames(const int16_t* interleaved, int32_t frames) {
     if (interleaved == nullptr || frames <= 0) return;
-    // As PlotBuffer does, with a 32-bit count.
+    // As PlotBuffer does, with a 32-bit count and two values a frame.
     lastValues_.assign(interleaved, interleaved + 2 * static_cast<std::size_t>(frames));
-    lastKind_ = PlotKind::Buffer;
-    overRangeStale_ = true;
-    ++plotCount_;
-    drawTraces(true);
+    framesPlotted();
 }
 
-void Kurvo::ChannelMeasured(int16_t channel, bool measured) {
-    if (channel < 0 || channel > 1) return;
-    setReadoutValue(traceMeasured_[channel], measured);
+void Kurvo::HideUnmeasured(bool hide) {
+    if (hide == hideUnmeasured_) return;
+    hideUnmeasured_ = hide;
+    drawTraces(false);
 }
 
 void Kurvo::composeMarks(const kurvo::Surface& dst) {
-    const std::array<bool, 2> notMeasured{(both_ || shown_ == 0) && !traceMeasured_[0],
-                                          (both_ || shown_ == 1) && !traceMeasured_[1]};
-    if (marks_.empty() && !notMeasured[0] && !notMeasured[1]) return;
+    if (marks_.empty()) return;
     kurvo::MarkInputs in;
     in.points = lastKind_ == PlotKind::None ? 0 : lastPlotPoints();
     in.values = lastValues_.data();
-    in.shown = {channelShown(0), channelShown(1)};
-    in.notMeasured = notMeasured;
+    in.shown = {traceDrawn(0), traceDrawn(1)};
     in.ymin = ymin_;
     in.ymax = ymax_;
     for (int c = 0; c < 2; ++c) {

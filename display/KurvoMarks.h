@@ -51,8 +51,6 @@ struct MarkInputs {
     int points = 0;                          // of the last plot
     const int16_t* values = nullptr;         // its interleaved values (2 per point)
     std::array<bool, 2> shown{true, false};  // channels whose traces are drawn
-    // Shown channels that hold no measurement: "CH2 not measured" where the trace would lie.
-    std::array<bool, 2> notMeasured{false, false};
     std::array<int32_t, 2> ymin{-32768, -32768};
     std::array<int32_t, 2> ymax{32767, 32767};
     std::array<uint32_t, 2> traceColour{};  // 0xRRGGBB as the traces are drawn
@@ -60,7 +58,7 @@ struct MarkInputs {
     double scale = 1.0;                     // picture pixels per logical pixel
 };
 
-// Draws `m` onto `frame`, and the notes of channels not measured.
+// Draws `m` onto `frame`.
 void DrawMarks(const Surface& frame, const Marks& m, const MarkInputs& in);
 
 }  // namespace rv8::kurvo

@@ -34,6 +34,8 @@ RecordView::RecordView(Kurvo& chart) : chart_(chart) {
     chart_.TraceColor(0, kChannel1Colour);
     chart_.TraceColor(1, kChannel2Colour);
     chart_.BothChannels(true);
+    // A channel without a measurement is not drawn as 0 V, only named.
+    chart_.HideUnmeasured(true);
 }
 
 void RecordView::setRecord(const RecordingRecord* record, const RecordingHeader& header) {
@@ -100,15 +102,7 @@ void RecordView::defaultRanges() {
 
 void RecordView::feedSettings() {
     // As the scope's display pass hands them over (DisplayPass::ReadoutSettings).
-    const Acquisition& a = facts_.settings;
-    chart_.SampleFrequency(a.sampleFrequency);
-    chart_.Sensitivity(0, a.channel[0].sensitivity);
-    chart_.Sensitivity(1, a.channel[1].sensitivity);
-    chart_.RecordLength(a.recordLength);
-    chart_.PostSamples(a.postSamples);
-    chart_.TriggerSource(static_cast<int16_t>(a.triggerChannel()));
-    chart_.TriggerLevel(0, a.channel[0].triggerLevel);
-    chart_.TriggerLevel(1, a.channel[1].triggerLevel);
+    chart_.AcquisitionSettings(facts_.settings);
 }
 
 void RecordView::measure() {
@@ -122,11 +116,8 @@ void RecordView::measure() {
         measuredWindow_ = over;
         measuredValid_ = true;
     }
-    std::array<measure::ChannelMeasurement, 2> shown = measured_;
-    for (int c = 0; c < 2; ++c) {
-        if (!facts_.measured[c]) shown[c] = {};  // nothing was measured on it
-    }
-    chart_.Measurements(shown[0], shown[1]);
+    // A channel the measure mode left out is the chart's to leave out (AcquisitionSettings).
+    chart_.Measurements(measured_[0], measured_[1]);
 }
 
 void RecordView::plotTime() {
@@ -155,6 +146,9 @@ void RecordView::plotSpectrum() {
         for (int k = 0; k < Spektra::kBins; ++k)
             facts_.bins[2 * k + c] = RoundToI16(spektra_[c].BinValue(static_cast<int16_t>(k)));
     }
+    // The peaks are found on the transforms' own amplitudes, as the scope hands them over.
+    for (int16_t c = 0; c < 2; ++c)
+        chart_.SpectrumAmplitudes(c, spektra_[c].amplitudes());
     chart_.PlotArray(facts_.bins);
 }
 
@@ -163,8 +157,6 @@ void RecordView::refresh() {
     facts_.spectrum = mode_ == Mode::Spectrum;
     facts_.shown = shown_;
     facts_.window = axis_.window(facts_.frames);
-    for (int16_t c = 0; c < 2; ++c)
-        chart_.ChannelMeasured(c, facts_.measured[c]);
     if (chart_.readoutsShown()) {
         feedSettings();
         measure();
