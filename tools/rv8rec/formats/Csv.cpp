@@ -23,7 +23,7 @@ namespace rv8rec {
 namespace {
 
 constexpr std::size_t kBufferBytes = 1 << 20;
-constexpr std::size_t kMaxCachedChannels = 64;     // 1.5 MB of text cache per channel
+constexpr std::size_t kMaxCachedChannels = 8;      // 1.5 MB of text cache per channel
 constexpr std::size_t kMaxCachedFrames = 1 << 20;  // 24 MB of time text at most
 
 // A formatted number; n == 0 until it is formatted.
@@ -35,11 +35,11 @@ static_assert(sizeof(Text) == kNumberChars);
 
 class CsvExporter final : public Exporter {
   public:
-    explicit CsvExporter(const ExportOptions& o) : o_(o) {}
+    CsvExporter(const ExportOptions& o, const std::string& input) : o_(o), input_(input) {}
 
     bool begin(const rv8::RecordingHeader& h) override {
         if (!o_.output.empty() && o_.output != "-") {
-            fd_ = staged_.create(o_.output, error_);
+            fd_ = out_.open(o_.output, input_, o_.format->output, error_);
             if (fd_ < 0) return false;
             toFile_ = true;
         }
@@ -119,13 +119,13 @@ class CsvExporter final : public Exporter {
 
     bool finish() override {
         if (!flush()) return false;
-        if (toFile_) return staged_.commit(error_);
+        if (toFile_) return out_.commit(error_);
         return true;
     }
 
     void abandon() override {
         used_ = 0;
-        staged_.discard();
+        out_.discard();
     }
 
     bool keepsEmptyOutput() const override { return true; }
@@ -208,7 +208,8 @@ class CsvExporter final : public Exporter {
     }
 
     ExportOptions o_;
-    StagedFile staged_;
+    std::string input_;
+    OutputFile out_;
     int fd_ = 1;
     bool toFile_ = false;
     std::vector<char> buf_;
@@ -225,8 +226,8 @@ class CsvExporter final : public Exporter {
 
 }  // namespace
 
-std::unique_ptr<Exporter> MakeCsvExporter(const ExportOptions& options, const std::string&) {
-    return std::make_unique<CsvExporter>(options);
+std::unique_ptr<Exporter> MakeCsvExporter(const ExportOptions& options, const std::string& input) {
+    return std::make_unique<CsvExporter>(options, input);
 }
 
 }  // namespace rv8rec
