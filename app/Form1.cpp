@@ -1,5 +1,6 @@
 #include "app/Form1.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 
@@ -257,13 +258,51 @@ void Form1::closeEvent(QCloseEvent* event) {
     event->accept();
 }
 
+Acquisition Form1::SettingsInForce() const {
+    // A list's entry maps to the code its handler sends; no valid pick, nothing was sent.
+    const auto code = [](const QComboBox* list, std::initializer_list<int8_t> codes) {
+        const int i = list->currentIndex();
+        return i >= 0 && i < static_cast<int>(codes.size()) ? codes.begin()[i] : acq::kUnknown;
+    };
+    Acquisition a;
+    a.sampleFrequency = TextToNumber(GetSampleFreqTextBox->text());
+    a.recordLength = recordLength_->recordLength();
+    a.postSamples = recordLength_->postSamples();
+    a.measureMode =
+        code(MeasureModeCombo, {acq::kModeChannel1, acq::kModeChannel2, acq::kModeChop});
+    a.triggerSource =
+        code(TrigSourceCombo, {acq::kSourceChannel1, acq::kSourceChannel2, acq::kSourceNone});
+    a.triggerSlope = TrigModeCombo->currentIndex() == 1 ? acq::kFalling : acq::kRising;
+    const QLineEdit* sense[2] = {SetSenseCh1TextBox, SetSenseCh2TextBox};
+    const QComboBox* coupling[2] = {SetCoupCh1Combo, SetCoupCh2Combo};
+    const QLineEdit* level[2] = {TrigLevelCh1Text, TrigLevelCh2Text};
+    const QLineEdit* hysteresis[2] = {TrigHysCh1Text, TrigHysCh2Text};
+    for (int c = 0; c < 2; ++c) {
+        AcquisitionChannel& ch = a.channel[static_cast<std::size_t>(c)];
+        ch.sensitivity = TextToNumber(sense[c]->text());
+        ch.coupling = coupling[c]->currentIndex() == 1 ? acq::kDC : acq::kAC;
+        ch.triggerLevel = TextToNumber(level[c]->text());
+        ch.triggerHysteresis = TextToNumber(hysteresis[c]->text());
+    }
+    return a;
+}
+
 void Form1::Measure() {
     if (driver_.StartMeasurement() != 0) return;
+    // The measurement is over when the driver returns.
+    const int64_t ended = std::chrono::duration_cast<std::chrono::microseconds>(
+                              std::chrono::system_clock::now().time_since_epoch())
+                              .count();
     // The driver fills as many samples as its record length; one the buffers cannot hold is
     // never fetched.
     if (recordLength_->recordLength() > kRawBufferSamples) return;
     driver_.GetMeasurementRaw(Ch1Raw[0], Ch2Raw[0]);
-    display_->RecordFetched();
+    // The settings cannot change while the measurement runs (the window waits for it), so
+    // those in force now are the ones the samples were taken with.
+    Acquisition a = SettingsInForce();
+    a.number = ++acquisitions_;
+    a.endTimeUs = ended;
+    display_->RecordFetched(a);
     DisplayPaint();
 }
 

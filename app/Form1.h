@@ -61,6 +61,12 @@ class Form1 : public QWidget, public Form1Controls {
     void Command3_Click();  // "Run/Stop"
 
     void DisplayPaint() { display_->DisplayPaint(); }
+    // The acquisition settings in force as the window knows them: the boxes and lists the
+    // settings handlers write (the values they last read back or sent), the record length and
+    // post-trigger samples last reported. No driver call. Number and end time left unknown.
+    Acquisition SettingsInForce() const;
+    // The acquisition whose samples the raw buffers hold (number 0 before the first one).
+    const Acquisition& LastAcquisition() const { return display_->acquisition(); }
     void Kurvo1_RangeChanged(int32_t a, int32_t b) { display_->Kurvo1_RangeChanged(a, b); }
 
     int32_t RecordLength() const { return recordLength_->recordLength(); }
@@ -101,6 +107,7 @@ class Form1 : public QWidget, public Form1Controls {
     std::unique_ptr<DisplayPass> display_;
     std::unique_ptr<ViewControls> views_;
     std::unique_ptr<Recorder> recorder_;
+    uint32_t acquisitions_ = 0;  // acquisitions since the window opened
     bool unloaded_ = false;
     bool terminated_ = false;
     QString fatal_;

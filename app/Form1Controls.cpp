@@ -8,6 +8,8 @@
 #include <QStyleOptionButton>
 #include <QStylePainter>
 
+#include "logging/Recorder.h"
+
 namespace rv8 {
 
 const QString kProgramTitle = QStringLiteral("Corvex RV8 Scope/Recorder");
@@ -355,7 +357,7 @@ void Form1Controls::setupControls(QWidget* form) {
     Check1->setText(QStringLiteral("Log to Corvex file!"));
     Text1 = MakeBox(w, "Text1", QStringLiteral("c:\\Rv8Capture.cvx"), 4920, 120, 3255);
     Label24 = MakeLabel(w, "Label24", QStringLiteral("Capacity Used:"), 8280, 120, 1335);
-    eventcount = MakeLabel(w, "eventcount", QStringLiteral("0/8000"), 9840, 120, 975);
+    eventcount = MakeLabel(w, "eventcount", Recorder::CapacityText(0), 9840, 120, 975);
 
     Command9 = MakeButton(w, "Command9", QStringLiteral("Init"), 480, 600, 1695, 375);
     Command9->setVisible(false);

@@ -31,13 +31,12 @@ void Form1::createSubsystems() {
         WriteVelmarFileII1, messages_);
     display_ = std::make_unique<DisplayPass>(
         DisplayPassControls{*Kurvo1, Spektra1, Spektra2, *Option1, *HScroll2, *HScroll3, *Ymax1,
-                            *Ymax2, *Ymin1, *Ymin2, *SetSenseCh1TextBox, *SetSenseCh2TextBox,
-                            *SetSampleFreqTextBox, *TrigSourceCombo, *TrigLevelCh1Text,
-                            *TrigLevelCh2Text},
+                            *Ymax2, *Ymin1, *Ymin2, *SetSenseCh1TextBox, *SetSenseCh2TextBox},
         Ch1Raw.data(), Ch2Raw.data(), kRawBufferSamples,
-        [this] { return recordLength_->recordLength(); },
-        [this] { return recordLength_->postSamples(); },
-        [this](int16_t* block, int32_t frames) { recorder_->LoggingStep(block, frames); });
+        [this] { return recordLength_->recordLength(); }, [this] { return SettingsInForce(); },
+        [this](int16_t* block, int32_t frames, const Acquisition& acquisition) {
+            recorder_->LoggingStep(block, frames, acquisition);
+        });
     views_ = std::make_unique<ViewControls>(
         ViewControlsWidgets{*Kurvo1, *Check2, *Check3, *Check4, *HScroll1, *HScroll2, *HScroll3,
                             *Ymax1, *Ymax2, *Ymin1, *Ymin2, *MinFreq, *MaxFreq});

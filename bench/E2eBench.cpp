@@ -76,10 +76,12 @@ void __wrap__ZN3rv811DisplayPass12DisplayPaintEv(rv8::DisplayPass* self) {
     passClocks.displaySeconds += SecondsSince(t0);
     ++passClocks.passes;
 }
-void __real__ZN3rv88Recorder11LoggingStepEPsi(rv8::Recorder* self, int16_t* block, int32_t frames);
-void __wrap__ZN3rv88Recorder11LoggingStepEPsi(rv8::Recorder* self, int16_t* block, int32_t frames) {
+void __real__ZN3rv88Recorder11LoggingStepEPsiRKNS_11AcquisitionE(
+    rv8::Recorder* self, int16_t* block, int32_t frames, const rv8::Acquisition& acquisition);
+void __wrap__ZN3rv88Recorder11LoggingStepEPsiRKNS_11AcquisitionE(
+    rv8::Recorder* self, int16_t* block, int32_t frames, const rv8::Acquisition& acquisition) {
     const auto t0 = std::chrono::steady_clock::now();
-    __real__ZN3rv88Recorder11LoggingStepEPsi(self, block, frames);
+    __real__ZN3rv88Recorder11LoggingStepEPsiRKNS_11AcquisitionE(self, block, frames, acquisition);
     passClocks.loggingSeconds += SecondsSince(t0);
 }
 }

@@ -38,9 +38,6 @@ struct Window {
     QScrollBar position{Qt::Horizontal}, scale{Qt::Horizontal};
     QLabel ymax1, ymax2, ymin1, ymin2;
     QLineEdit sense1{QStringLiteral("4")}, sense2{QStringLiteral("0.8")};
-    QLineEdit frequency{QStringLiteral(" 100000")};
-    QComboBox source;
-    QLineEdit level1{QStringLiteral(" 0")}, level2{QStringLiteral(" 0")};
     std::vector<std::vector<uint16_t>> raw1, raw2;
     std::vector<std::unique_ptr<DisplayPass>> passes;  // one per record
 
@@ -60,9 +57,15 @@ struct Window {
         position.setValue(8192);
         scale.setRange(1, 32);
         scale.setValue(1);
-        source.addItems(
-            {QStringLiteral("Channel 1"), QStringLiteral("Channel 2"), QStringLiteral("No Trig")});
-        source.setCurrentIndex(0);
+        Acquisition settings;
+        settings.sampleFrequency = 100000;
+        settings.recordLength = kLength;
+        settings.postSamples = kLength / 2;
+        settings.measureMode = acq::kModeChop;
+        settings.triggerSource = acq::kSourceChannel1;
+        settings.triggerSlope = acq::kRising;
+        settings.channel[0] = {4, 0, 0.5, acq::kAC};
+        settings.channel[1] = {0.8, 0, 0.1, acq::kAC};
 
         sim::SimInstrument inst;
         inst.setRealTime(false);
@@ -78,15 +81,16 @@ struct Window {
             inst.GetMeasurementRaw(raw1[r].data(), raw2[r].data());
             passes.push_back(std::make_unique<DisplayPass>(
                 DisplayPassControls{chart, spektra1, spektra2, timeView, position, scale, ymax1,
-                                    ymax2, ymin1, ymin2, sense1, sense2, frequency, source, level1,
-                                    level2},
+                                    ymax2, ymin1, ymin2, sense1, sense2},
                 raw1[r].data(), raw2[r].data(), kRawBufferSamples, [] { return kLength; },
-                [] { return kLength / 2; },
+                [settings] { return settings; },
                 // The logging step's own work on the block, short of writing it.
-                [](int16_t* block, int32_t frames) {
+                [](int16_t* block, int32_t frames, const Acquisition&) {
                     MaskLowBits(block, 2 * static_cast<std::size_t>(frames));
                     benchmark::DoNotOptimize(block);
                 }));
+            // The record came from the instrument: the readouts measure it.
+            passes.back()->RecordFetched(settings);
         }
     }
 };

@@ -11,14 +11,13 @@ namespace rv8 {
 DisplayPass::DisplayPass(DisplayPassControls controls, const uint16_t* Ch1Raw,
                          const uint16_t* Ch2Raw, int32_t rawCapacity,
                          std::function<int32_t()> recordLength,
-                         std::function<int32_t()> postSamples,
-                         std::function<void(int16_t*, int32_t)> loggingStep)
+                         std::function<Acquisition()> settingsInForce, LoggingStep loggingStep)
     : c_(controls),
       ch1_(Ch1Raw),
       ch2_(Ch2Raw),
       capacity_(rawCapacity),
       recordLength_(std::move(recordLength)),
-      postSamples_(std::move(postSamples)),
+      settingsInForce_(std::move(settingsInForce)),
       loggingStep_(std::move(loggingStep)) {}
 
 DisplayPass::Window DisplayPass::TimeWindow(int32_t recordLength, int position, int positionMax,
@@ -50,28 +49,31 @@ void DisplayPass::DisplayPaint() {
     const int32_t frames = std::min(reported, capacity_);
     SampleBlock_.resize(2 * static_cast<std::size_t>(frames));
     InterleaveRaw(ch1_, ch2_, SampleBlock_.data(), static_cast<std::size_t>(frames));
-    ReadoutSettings(reported);
+    // Until the first acquisition the passes show the zeroed buffers under the settings in
+    // force (read once per pass); afterwards always the acquisition's own settings.
+    const Acquisition shown =
+        recordFetched_ || !settingsInForce_ ? acquisition_ : settingsInForce_();
+    ReadoutSettings(shown);
     MeasureBlock(frames);
     if (c_.Option1.isChecked()) {
         TimeView(frames);
     } else {
         SpectrumView(frames);
     }
-    loggingStep_(SampleBlock_.data(), frames);
+    loggingStep_(SampleBlock_.data(), frames, shown);
 }
 
-void DisplayPass::ReadoutSettings(int32_t reported) {
+void DisplayPass::ReadoutSettings(const Acquisition& a) {
     Kurvo& k = c_.Kurvo1;
     if (!k.readoutsShown()) return;
-    k.SampleFrequency(TextToNumber(c_.SetSampleFreqTextBox.text()));
-    k.Sensitivity(0, TextToNumber(c_.SetSenseCh1TextBox.text()));
-    k.Sensitivity(1, TextToNumber(c_.SetSenseCh2TextBox.text()));
-    k.RecordLength(reported);
-    k.PostSamples(postSamples_ ? postSamples_() : 0);
-    const int source = c_.TrigSourceCombo.currentIndex();
-    k.TriggerSource(static_cast<int16_t>(source == 0 || source == 1 ? source : -1));
-    k.TriggerLevel(0, TextToNumber(c_.TrigLevelCh1Text.text()));
-    k.TriggerLevel(1, TextToNumber(c_.TrigLevelCh2Text.text()));
+    k.SampleFrequency(a.sampleFrequency);
+    k.Sensitivity(0, a.channel[0].sensitivity);
+    k.Sensitivity(1, a.channel[1].sensitivity);
+    k.RecordLength(a.recordLength);
+    k.PostSamples(a.postSamples);
+    k.TriggerSource(static_cast<int16_t>(a.triggerChannel()));
+    k.TriggerLevel(0, a.channel[0].triggerLevel);
+    k.TriggerLevel(1, a.channel[1].triggerLevel);
 }
 
 void DisplayPass::MeasureBlock(int32_t frames) {

@@ -2,18 +2,23 @@
 // the chart the settings its readouts need and the measurements of the block, draws it as traces
 // (time view) or spectra (spectrum view), then hands it to the logging step. Also the chart's
 // range handler, which rewrites the volt labels and redraws, and the clipboard copy.
+//
+// The settings the readouts and the logging step get are those of the acquisition in the raw
+// buffers (RecordFetched), on every pass that shows it, a redraw included: a setting changed
+// since then applies from the next acquisition on. Before the first acquisition they are the
+// settings in force.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <vector>
 
-#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QScrollBar>
 
+#include "core/Acquisition.h"
 #include "display/Kurvo.h"
 #include "display/Spektra.h"
 
@@ -30,24 +35,22 @@ struct DisplayPassControls {
     QLabel& Ymax2;
     QLabel& Ymin1;
     QLabel& Ymin2;
+    // The volt labels' sensitivities.
     QLineEdit& SetSenseCh1TextBox;
     QLineEdit& SetSenseCh2TextBox;
-    // Read for the chart's readouts at the start of each pass.
-    QLineEdit& SetSampleFreqTextBox;  // the sample frequency in force
-    QComboBox& TrigSourceCombo;       // channel 1, channel 2, "No Trig"
-    QLineEdit& TrigLevelCh1Text;      // volts
-    QLineEdit& TrigLevelCh2Text;
 };
 
 class DisplayPass {
   public:
+    using LoggingStep =
+        std::function<void(int16_t* block, int32_t frames, const Acquisition& acquisition)>;
     // The raw buffers hold `rawCapacity` samples each and live as long as this object.
-    // `recordLength` and `postSamples` report the values in force; `loggingStep` receives the
-    // block (frames x 2 interleaved values) at the end of every pass that got that far.
+    // `recordLength` reports the record length in force, `settingsInForce` the settings in force
+    // (used until the first acquisition); `loggingStep` receives the block (frames x 2
+    // interleaved values) and its acquisition at the end of every pass that got that far.
     DisplayPass(DisplayPassControls controls, const uint16_t* Ch1Raw, const uint16_t* Ch2Raw,
                 int32_t rawCapacity, std::function<int32_t()> recordLength,
-                std::function<int32_t()> postSamples,
-                std::function<void(int16_t* block, int32_t frames)> loggingStep);
+                std::function<Acquisition()> settingsInForce, LoggingStep loggingStep);
 
     void DisplayPaint();
     void Kurvo1_RangeChanged(int32_t a, int32_t b);
@@ -63,14 +66,20 @@ class DisplayPass {
     // First sample of the 1024 that the spectrum view transforms.
     static int32_t SpectrumStart(int32_t recordLength);
 
-    // The instrument delivered a record into the raw buffers: from now on the chart's readouts
-    // measure the buffers (before, they hold no signal, only zeros).
-    void RecordFetched() { recordFetched_ = true; }
+    // The instrument delivered a record into the raw buffers, taken with `acquisition`: the
+    // passes from now on show it (before, the buffers hold no signal, only zeros, and the
+    // readouts measure nothing).
+    void RecordFetched(const Acquisition& acquisition) {
+        acquisition_ = acquisition;
+        recordFetched_ = true;
+    }
+    // The acquisition the passes show (settings unknown before the first one).
+    const Acquisition& acquisition() const { return acquisition_; }
 
   private:
-    // The chart's readout settings from the controls, and the block's measurements (before the
-    // logging step masks the block), when the chart shows its readouts.
-    void ReadoutSettings(int32_t reported);
+    // The chart's readout settings from the acquisition, and the block's measurements (before
+    // the logging step masks the block), when the chart shows its readouts.
+    void ReadoutSettings(const Acquisition& a);
     void MeasureBlock(int32_t frames);
     void TimeView(int32_t frames);
     void SpectrumView(int32_t frames);
@@ -80,8 +89,9 @@ class DisplayPass {
     const uint16_t* ch2_;
     int32_t capacity_;
     std::function<int32_t()> recordLength_;
-    std::function<int32_t()> postSamples_;
-    std::function<void(int16_t*, int32_t)> loggingStep_;
+    std::function<Acquisition()> settingsInForce_;
+    LoggingStep loggingStep_;
+    Acquisition acquisition_;
     // The SampleBlock of a pass. Its storage is kept between passes so that a pass costs no
     // allocation; its contents belong to one pass only.
     std::vector<int16_t> SampleBlock_;

@@ -42,7 +42,7 @@ void IgnoreFileSizeSignalOnce() {
 int CreateExclusive(const char* name) {
     int fd;
     do {
-        fd = ::open(name, O_CREAT | O_EXCL | O_WRONLY | O_APPEND | O_CLOEXEC, 0644);
+        fd = ::open(name, O_CREAT | O_EXCL | O_RDWR | O_APPEND | O_CLOEXEC, 0644);
     } while (fd < 0 && errno == EINTR);
     return fd;
 }

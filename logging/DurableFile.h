@@ -24,9 +24,10 @@ std::string ErrnoText(int err);
 // A handler the program installed itself is left in place (the write then fails the same way).
 void IgnoreFileSizeSignalOnce();
 
-// Creates `name` (mode 0644) for appending, failing if anything of that name exists. Returns the
-// descriptor, or -1 with errno set. Every write lands at the file's end as it is then, so a file
-// another program shortened never gets a hole at the old offset.
+// Creates `name` (mode 0644) for appending (and for reading back what it wrote), failing if
+// anything of that name exists. Returns the descriptor, or -1 with errno set. Every write lands
+// at the file's end as it is then, so a file another program shortened never gets a hole at the
+// old offset.
 int CreateExclusive(const char* name);
 // Writes all n bytes, continuing after partial writes and interruptions. Returns 0 or errno.
 int WriteAll(int fd, const uint8_t* p, std::size_t n);

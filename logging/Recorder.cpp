@@ -15,6 +15,10 @@ const QString kLogTitle = QStringLiteral("Log file");
 constexpr int kWatchIntervalMs = 100;
 }  // namespace
 
+QString Recorder::CapacityText(int number) {
+    return QString::number(number) + QLatin1Char('/') + QString::number(kCapacity);
+}
+
 Recorder::Recorder(RecorderControls controls, WriteVelmarFileII& writer, Messages& messages)
     : c_(controls), writer_(writer), messages_(messages) {
     watch_.setInterval(kWatchIntervalMs);
@@ -67,8 +71,7 @@ void Recorder::StartSteps() {
         b->setEnabled(false);
     LoggedRecordCount = 0;
     writer_.ChannelCount(2);
-    rateInFile_ = TextToNumber(c_.SetSampleFreqTextBox.text());
-    writer_.SampleRate(rateInFile_);
+    writer_.SampleRate(TextToNumber(c_.SetSampleFreqTextBox.text()));
     writer_.FileName(c_.Text1.text());
     const double s1 = TextToNumber(c_.SetSenseCh1TextBox.text());
     writer_.SetChannelRange(s1, -s1, 0);
@@ -80,7 +83,8 @@ void Recorder::StartSteps() {
              true);
         return;
     }
-    c_.eventcount.setText(QStringLiteral("0/8000"));
+    c_.eventcount.setText(CapacityText(0));
+    ShowFull(false);
     watch_.start();
 }
 
@@ -95,6 +99,24 @@ void Recorder::StopSteps() {
     }
     for (QPushButton* b : c_.steppers)
         b->setEnabled(true);
+    ShowFull(false);
+}
+
+bool Recorder::full() const {
+    return writer_.isOpen() && LoggedRecordCount >= kCapacity;
+}
+
+void Recorder::ShowFull(bool full) {
+    if (full) {
+        c_.eventcount.setStyleSheet(QStringLiteral("color: #c00000; font-weight: bold"));
+        c_.eventcount.setToolTip(
+            QStringLiteral("The recording is full: %1 records, the most a file holds. No more "
+                           "records are written; clear \"Log to Corvex file!\" to close it.")
+                .arg(kCapacity));
+    } else {
+        c_.eventcount.setStyleSheet(QString());
+        c_.eventcount.setToolTip(QString());
+    }
 }
 
 void Recorder::Watch() {
@@ -120,19 +142,13 @@ void Recorder::Fail(const QString& text, bool modal) {
     }
 }
 
-void Recorder::LoggingStep(int16_t* block, int32_t frames) {
+void Recorder::LoggingStep(int16_t* block, int32_t frames, const Acquisition& acquisition) {
     // A ticked box without an open file (a refused name whose message is still up, or a
     // recording that failed) writes nothing.
     if (!c_.Check1.isChecked() || LoggedRecordCount >= kCapacity || !writer_.isOpen()) return;
     MaskLowBits(block, 2 * static_cast<std::size_t>(frames));
-    // The sample-frequency box stays editable during a recording: each record carries the rate
-    // in force when it was written.
-    const double rate = TextToNumber(c_.SetSampleFreqTextBox.text());
-    if (rate != rateInFile_) {
-        rateInFile_ = rate;
-        writer_.SampleRate(rate);
-    }
     const QString number = QString::number(LoggedRecordCount);
+    writer_.AddAcquisition(acquisition);
     writer_.AddComment(c_.Text2.text() + QLatin1Char(' ') + number);
     writer_.AddEventMark(1);
     if (!writer_.WriteBlock(block, frames)) {
@@ -140,8 +156,9 @@ void Recorder::LoggingStep(int16_t* block, int32_t frames) {
                  .arg(number, writer_.errorString()));
         return;
     }
-    c_.eventcount.setText(number + QStringLiteral("/8000"));
+    c_.eventcount.setText(CapacityText(LoggedRecordCount));
     ++LoggedRecordCount;
+    if (LoggedRecordCount >= kCapacity) ShowFull(true);
 }
 
 }  // namespace rv8

@@ -16,6 +16,7 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include "core/Acquisition.h"
 #include "core/Messages.h"
 #include "logging/WriteVelmarFileII.h"
 
@@ -25,7 +26,7 @@ struct RecorderControls {
     QCheckBox& Check1;   // "Log to Corvex file!"
     QLineEdit& Text1;    // file name
     QLineEdit& Text2;    // comment
-    QLabel& eventcount;  // "n/8000"
+    QLabel& eventcount;  // CapacityText(n)
     QLineEdit& SetSampleFreqTextBox;
     QLineEdit& SetSenseCh1TextBox;
     QLineEdit& SetSenseCh2TextBox;
@@ -35,14 +36,20 @@ struct RecorderControls {
 
 class Recorder {
   public:
+    // Records a recording file holds at most.
     static constexpr int16_t kCapacity = 8000;
+    // The capacity label's text after record number `number`: "0/8000" ... "7999/8000".
+    static QString CapacityText(int number);
 
     Recorder(RecorderControls controls, WriteVelmarFileII& writer, Messages& messages);
 
     void Check1_Click();
     // The logging step of a display pass: masks and writes `block` (frames x 2 values) when a
-    // recording is open and not full.
-    void LoggingStep(int16_t* block, int32_t frames);
+    // recording is open and not full, as a record of `acquisition` (the settings the samples
+    // were taken with and when; a redraw hands over those of the acquisition it redraws).
+    void LoggingStep(int16_t* block, int32_t frames, const Acquisition& acquisition);
+    // Whether the open recording holds kCapacity records and takes no more.
+    bool full() const;
 
     int16_t LoggedRecordCount = 0;
 
@@ -58,12 +65,14 @@ class Recorder {
     void Fail(const QString& text, bool modal = false);
     // Between passes: ends the recording when the writer's background check found a problem.
     void Watch();
+    // Shows on the capacity label whether the recording is full (its text stays the number of
+    // the last record written): a full recording takes no more records, without a message.
+    void ShowFull(bool full);
 
     RecorderControls c_;
     WriteVelmarFileII& writer_;
     Messages& messages_;
-    double rateInFile_ = 0;  // sample rate last handed to the writer
-    QTimer watch_;           // runs while a recording is open
+    QTimer watch_;  // runs while a recording is open
 };
 
 }  // namespace rv8

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "core/Acquisition.h"
 #include "logging/Crc32.h"
 
 namespace rv8 {
@@ -22,7 +23,10 @@ namespace recfile {
 // "\x89RV8\r\n\x1a\n": the first byte catches 7-bit transfers, the CR LF pair catches line-end
 // conversion, 0x1A stops a DOS-style type.
 constexpr std::array<uint8_t, 8> kMagic = {0x89, 'R', 'V', '8', '\r', '\n', 0x1A, '\n'};
-constexpr uint16_t kFormatVersion = 1;
+// The version written; readers take every version from kOldestFormatVersion on. Version 2 adds
+// the settings block to every record (the acquisition's settings and time).
+constexpr uint16_t kFormatVersion = 2;
+constexpr uint16_t kOldestFormatVersion = 1;
 constexpr uint16_t kSampleFormatInt16 = 1;  // signed 16-bit little-endian samples
 
 // File header: everything up to the channel ranges, the ranges (16 bytes per channel), the
@@ -54,6 +58,33 @@ constexpr std::size_t kRecOffEventMark = 24;
 constexpr std::size_t kRecOffCommentBytes = 28;
 constexpr std::size_t kRecOffFrames = 32;
 
+// Version 2: the settings block, right after the record header. Its first field is its own size
+// S in bytes, at least SettingsSize(C); a reader ignores bytes beyond the fields it knows (up to
+// kMaxSettingsExtraBytes of them), so that later versions can add fields.
+constexpr std::size_t kSettingsFixedBytes = 28;
+constexpr std::size_t kSettingsChannelBytes = 32;
+constexpr std::size_t kMaxSettingsExtraBytes = 65536;
+constexpr std::size_t SettingsSize(std::size_t channels) {
+    return kSettingsFixedBytes + kSettingsChannelBytes * channels;
+}
+// Settings block field offsets, from the start of the block.
+constexpr std::size_t kSetOffSize = 0;
+constexpr std::size_t kSetOffAcquisition = 4;
+constexpr std::size_t kSetOffWritten = 8;
+constexpr std::size_t kSetOffRecordLength = 16;
+constexpr std::size_t kSetOffPostSamples = 20;
+constexpr std::size_t kSetOffMeasureMode = 24;
+constexpr std::size_t kSetOffTriggerSource = 25;
+constexpr std::size_t kSetOffTriggerSlope = 26;
+constexpr std::size_t kSetOffChannels = 28;
+// Within a channel's 32 bytes.
+constexpr std::size_t kSetChOffSensitivity = 0;
+constexpr std::size_t kSetChOffTriggerLevel = 8;
+constexpr std::size_t kSetChOffTriggerHysteresis = 16;
+constexpr std::size_t kSetChOffCoupling = 24;
+// A code byte that holds no known value.
+constexpr uint8_t kUnknownCode = 0xFF;
+
 // Longest comment stored, in bytes of UTF-8. Longer comments are cut at a character boundary.
 constexpr uint32_t kMaxCommentBytes = 65536;
 
@@ -61,10 +92,16 @@ constexpr uint32_t kMaxCommentBytes = 65536;
 // many bytes (every record the window writes, at most 590 KB, is one piece).
 constexpr std::size_t kReadChunkBytes = std::size_t{4} << 20;
 
-// Bytes of a whole record (header, comment, samples, CRC); computed in 64 bits, so it never
-// overflows for any count the header fields can hold.
-constexpr uint64_t RecordSize(uint64_t commentBytes, uint64_t frames, uint64_t channels) {
-    return kRecordHeaderBytes + commentBytes + 2 * frames * channels + kRecordCrcBytes;
+// Bytes of a record's header and settings block as the writer makes them (version 1: no block).
+constexpr uint64_t RecordHeadSize(uint64_t channels, uint16_t version = kFormatVersion) {
+    return kRecordHeaderBytes + (version >= 2 ? SettingsSize(channels) : 0);
+}
+// Bytes of a whole record (header, settings, comment, samples, CRC) as the writer makes it;
+// computed in 64 bits, so it never overflows for any count the header fields can hold.
+constexpr uint64_t RecordSize(uint64_t commentBytes, uint64_t frames, uint64_t channels,
+                              uint16_t version = kFormatVersion) {
+    return RecordHeadSize(channels, version) + commentBytes + 2 * frames * channels +
+           kRecordCrcBytes;
 }
 
 // Little-endian field access.
@@ -98,41 +135,65 @@ struct RecordingHeader {
     int64_t creationTimeUs = 0;  // microseconds since 1970-01-01 00:00 UTC
 };
 
-// Encodes a file header (the CRC is computed here; headerSize and version are taken from the
-// channel count and kFormatVersion, whatever the struct holds).
-std::vector<uint8_t> EncodeRecordingHeader(const RecordingHeader& header);
+// Encodes a file header (the CRC is computed here; headerSize is taken from the channel count,
+// whatever the struct holds). `version` is kFormatVersion for every file the writer makes; 1
+// makes a file of the older layout (for tests of the readers).
+std::vector<uint8_t> EncodeRecordingHeader(const RecordingHeader& header,
+                                           uint16_t version = recfile::kFormatVersion);
 
 // The fields of a record besides its comment and samples.
 struct RecordFields {
     uint32_t number = 0;
-    int64_t timeUs = 0;
+    int64_t timeUs = 0;  // version 2: when the measurement ended; version 1: when written
     double sampleRate = 0.0;
     int32_t eventMark = 0;
+    // Version 2 only: the settings block.
+    int64_t writtenUs = 0;  // when the record was written
+    Acquisition acquisition;
 };
 
-// Encodes the start of a record, its header and comment, into `out`, which must hold
-// kRecordHeaderBytes + commentBytes bytes; returns that size. The record goes on with the
-// samples (frames x channels little-endian 16-bit values) and ends with the CRC of all that
-// precedes it, so a writer can send the samples from where they lie.
+// Encodes the start of a record, its header, settings block (version 2) and comment, into
+// `out`, which must hold recfile::RecordHeadSize(channels, version) + commentBytes bytes;
+// returns that size. The record goes on with the samples (frames x channels little-endian 16-bit
+// values) and ends with the CRC of all that precedes it, so a writer can send the samples from
+// where they lie.
 std::size_t EncodeRecordHead(uint8_t* out, const RecordFields& fields, const char* comment,
-                             std::size_t commentBytes, uint32_t frames);
+                             std::size_t commentBytes, uint32_t frames, uint16_t channels,
+                             uint16_t version = recfile::kFormatVersion);
 
 // Encodes one whole record (the CRC is computed here) into `out`, which must hold
-// recfile::RecordSize(commentBytes, frames, channels) bytes; returns that size. `samples` holds
-// frames x channels interleaved values (may be null when there are none). Allocates nothing.
+// recfile::RecordSize(commentBytes, frames, channels, version) bytes; returns that size.
+// `samples` holds frames x channels interleaved values (may be null when there are none).
+// Allocates nothing.
 std::size_t EncodeRecord(uint8_t* out, const RecordFields& fields, const char* comment,
                          std::size_t commentBytes, const int16_t* samples, uint32_t frames,
-                         uint16_t channels);
+                         uint16_t channels, uint16_t version = recfile::kFormatVersion);
+
+// The settings block of version 2: encodes `channels` channels' entries into `out` (which must
+// hold recfile::SettingsSize(channels) bytes; channels beyond the two of an Acquisition are
+// stored as unknown), and decodes a block of `size` bytes (at least SettingsSize(channels)).
+void EncodeSettings(uint8_t* out, const Acquisition& acquisition, int64_t writtenUs,
+                    uint16_t channels);
+void DecodeSettings(const uint8_t* block, uint16_t channels, Acquisition& acquisition,
+                    int64_t& writtenUs);
 
 struct RecordingRecord {
     uint32_t number = 0;  // counts from 0 in the file
-    int64_t timeUs = 0;   // wall-clock time of writing, microseconds since the Unix epoch
+    // Microseconds since the Unix epoch: when the measurement ended (the time of the record's
+    // last frame); in a version 1 file, when the record was written.
+    int64_t timeUs = 0;
     double sampleRate = 0.0;
     int32_t eventMark = 0;
     uint32_t frames = 0;
     std::string comment;           // UTF-8 bytes as stored
     std::vector<int16_t> samples;  // frames x channels, interleaved
     uint64_t offset = 0;           // byte offset of the record in the file
+    uint64_t samplesOffset = 0;    // byte offset of its first sample in the file
+    // Version 2: the settings the samples were taken with and when the record was written. A
+    // version 1 record has no settings block: every setting unknown, writtenUs = timeUs.
+    bool hasSettings = false;
+    Acquisition acquisition;
+    int64_t writtenUs = 0;
 };
 
 struct RecordingReadResult {

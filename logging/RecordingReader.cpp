@@ -153,7 +153,7 @@ bool ReadHeader(Source& src, RecordingReadResult& r) {
     h.channelCount = GetU16(fixed + kOffChannelCount);
     h.sampleFormat = GetU16(fixed + kOffSampleFormat);
     h.sampleRate = GetF64(fixed + kOffSampleRate);
-    if (h.version != kFormatVersion) {
+    if (h.version < kOldestFormatVersion || h.version > kFormatVersion) {
         r.error = "unsupported format version " + std::to_string(h.version);
         return false;
     }
@@ -194,17 +194,17 @@ bool ReadHeader(Source& src, RecordingReadResult& r) {
     return true;
 }
 
-// Streams the bytes of one record after its 36-byte header (comment, samples, CRC field)
-// through the CRC, `chunk` holding one piece at a time. With `into`, the comment and samples
-// are also copied into it (its comment and samples already sized). Returns how the reads went
-// and, when they all did, whether the CRC matched.
-Got StreamRecord(Source& src, uint64_t offset, uint64_t total, const uint8_t* head,
+// Streams the bytes of one record after its header and settings block (`head`, already read:
+// comment, samples, CRC field) through the CRC, `chunk` holding one piece at a time. With
+// `into`, the comment and samples are also copied into it (its comment and samples already
+// sized). Returns how the reads went and, when they all did, whether the CRC matched.
+Got StreamRecord(Source& src, uint64_t offset, uint64_t total, const std::vector<uint8_t>& head,
                  std::vector<uint8_t>& chunk, std::size_t piece, RecordingRecord* into,
                  bool& crcOk) {
     const uint64_t bodyEnd = total - kRecordCrcBytes;  // record-relative end of the CRC'd bytes
-    const uint64_t commentEnd = kRecordHeaderBytes + (into ? into->comment.size() : 0);
-    uint32_t crc = Crc32(head, kRecordHeaderBytes);
-    uint64_t pos = kRecordHeaderBytes;
+    const uint64_t commentEnd = head.size() + (into ? into->comment.size() : 0);
+    uint32_t crc = Crc32(head.data(), head.size());
+    uint64_t pos = head.size();
     uint8_t stored[kRecordCrcBytes];
     while (pos < total) {
         const std::size_t n = static_cast<std::size_t>(std::min<uint64_t>(total - pos, piece));
@@ -222,8 +222,7 @@ Got StreamRecord(Source& src, uint64_t offset, uint64_t total, const uint8_t* he
                 if (at < commentEnd) {
                     const std::size_t k =
                         static_cast<std::size_t>(std::min<uint64_t>(crcd - i, commentEnd - at));
-                    std::memcpy(into->comment.data() + (at - kRecordHeaderBytes), chunk.data() + i,
-                                k);
+                    std::memcpy(into->comment.data() + (at - head.size()), chunk.data() + i, k);
                     i += k;
                 } else {
                     std::memcpy(
@@ -246,44 +245,71 @@ void ScanRecords(Source& src, RecordingReadResult& r, const RecordingVisitor& vi
     const uint64_t channels = r.header.channelCount;
     uint64_t offset = r.header.headerSize;
     r.tailOffset = offset;
+    const bool settingsBlock = r.header.version >= 2;
+    const uint64_t settingsMin = SettingsSize(channels);
     std::vector<uint8_t> chunk;  // one piece of a record at a time, reused
+    std::vector<uint8_t> head;   // the record's header and settings block, reused
     RecordingRecord rec;
+    // The settings block's size field is read with the header.
+    const std::size_t headRead = kRecordHeaderBytes + (settingsBlock ? 4 : 0);
     // Every pass either ends the loop or moves `offset` forward by at least one record header.
     while (offset < size) {
         const uint64_t remaining = size - offset;
-        if (remaining < kRecordHeaderBytes + kRecordCrcBytes) {
+        if (remaining < headRead + kRecordCrcBytes) {
             StopDamaged(r, offset,
                         "incomplete record (" + std::to_string(remaining) +
                             " bytes at the end of the file)");
             break;
         }
-        uint8_t head[kRecordHeaderBytes];
-        if (const Got got = src.read(offset, head, sizeof head); got != Got::All) {
+        head.resize(headRead);
+        if (const Got got = src.read(offset, head.data(), headRead); got != Got::All) {
             StopRead(r, offset, got);
             break;
         }
-        if (GetU32(head + kRecOffMarker) != kRecordMarker) {
+        if (GetU32(head.data() + kRecOffMarker) != kRecordMarker) {
             StopDamaged(r, offset, "no record marker");
             break;
         }
-        const uint32_t number = GetU32(head + kRecOffNumber);
+        const uint32_t number = GetU32(head.data() + kRecOffNumber);
         if (number != r.recordCount) {
             StopDamaged(r, offset, "record number " + std::to_string(number) + " out of sequence");
             break;
         }
-        const uint32_t commentBytes = GetU32(head + kRecOffCommentBytes);
+        const uint32_t commentBytes = GetU32(head.data() + kRecOffCommentBytes);
         if (commentBytes > kMaxCommentBytes) {
             StopDamaged(r, offset,
                         "comment length " + std::to_string(commentBytes) + " exceeds the limit");
             break;
         }
-        const uint32_t frames = GetU32(head + kRecOffFrames);
-        const uint64_t total = RecordSize(commentBytes, frames, channels);
+        const uint32_t frames = GetU32(head.data() + kRecOffFrames);
+        uint64_t settingsBytes = 0;
+        if (settingsBlock) {
+            settingsBytes = GetU32(head.data() + kRecordHeaderBytes);
+            if (settingsBytes < settingsMin ||
+                settingsBytes > settingsMin + kMaxSettingsExtraBytes) {
+                StopDamaged(r, offset,
+                            "settings block size " + std::to_string(settingsBytes) +
+                                " does not fit " + std::to_string(channels) + " channels");
+                break;
+            }
+        }
+        const uint64_t total = RecordSize(commentBytes, frames, channels, 1) + settingsBytes;
         if (total > remaining) {
             StopDamaged(r, offset,
                         "incomplete record (needs " + std::to_string(total) + " bytes, " +
                             std::to_string(remaining) + " left in the file)");
             break;
+        }
+        if (settingsBlock) {
+            // At most SettingsSize(65535) + kMaxSettingsExtraBytes, about 2 MiB, and no more
+            // than the file holds.
+            head.resize(kRecordHeaderBytes + settingsBytes);
+            if (const Got got =
+                    src.read(offset + headRead, head.data() + headRead, head.size() - headRead);
+                got != Got::All) {
+                StopRead(r, offset, got);
+                break;
+            }
         }
         // A record that fits in one piece is checked and copied in one pass. A larger one is
         // checked first and only then, when a visitor wants it, read again into memory: a
@@ -324,11 +350,21 @@ void ScanRecords(Source& src, RecordingReadResult& r, const RecordingVisitor& vi
             break;
         }
         rec.number = number;
-        rec.timeUs = static_cast<int64_t>(GetU64(head + kRecOffTime));
-        rec.sampleRate = GetF64(head + kRecOffSampleRate);
-        rec.eventMark = static_cast<int32_t>(GetU32(head + kRecOffEventMark));
+        rec.timeUs = static_cast<int64_t>(GetU64(head.data() + kRecOffTime));
+        rec.sampleRate = GetF64(head.data() + kRecOffSampleRate);
+        rec.eventMark = static_cast<int32_t>(GetU32(head.data() + kRecOffEventMark));
         rec.frames = frames;
         rec.offset = offset;
+        rec.samplesOffset = offset + head.size() + commentBytes;
+        rec.hasSettings = settingsBlock;
+        rec.acquisition = Acquisition{};
+        rec.writtenUs = rec.timeUs;
+        if (settingsBlock) {
+            DecodeSettings(head.data() + kRecordHeaderBytes, r.header.channelCount, rec.acquisition,
+                           rec.writtenUs);
+            rec.acquisition.endTimeUs = rec.timeUs;
+        }
+        rec.acquisition.sampleFrequency = rec.sampleRate;
         if constexpr (std::endian::native != std::endian::little) {
             for (int16_t& s : rec.samples)
                 s = static_cast<int16_t>(GetU16(reinterpret_cast<const uint8_t*>(&s)));

@@ -1,5 +1,6 @@
 #include "logging/WriteVelmarFileII.h"
 
+#include <array>
 #include <atomic>
 #include <bit>
 #include <cerrno>
@@ -95,6 +96,13 @@ struct WriteVelmarFileII::Impl {
     // The record being assembled.
     QByteArray comment;  // UTF-8, already cut to kMaxCommentBytes
     int32_t eventMark = 0;
+    std::optional<Acquisition> acquisition;
+
+    void startRecord() {
+        comment.clear();
+        eventMark = 0;
+        acquisition.reset();
+    }
 
     // The open file.
     int fd = -1;
@@ -107,6 +115,38 @@ struct WriteVelmarFileII::Impl {
     FileIdentity identity;
     BackgroundSync syncer;
     QString error;
+
+    // What the file must still hold where the writer put it: the header, and the CRC that ends
+    // the last record. A file grown past its last record is only cut back when both are still
+    // there; otherwise someone wrote a file of their own over it (in place) and it is theirs.
+    std::vector<uint8_t> header;
+    std::array<uint8_t, kRecordCrcBytes> lastCrc{};
+
+    bool ownsContent() const {
+        std::vector<uint8_t> now(header.size());
+        if (::pread(fd, now.data(), now.size(), 0) != static_cast<ssize_t>(now.size()) ||
+            now != header) {
+            return false;
+        }
+        if (goodSize <= header.size()) return true;
+        std::array<uint8_t, kRecordCrcBytes> crc{};
+        return ::pread(fd, crc.data(), crc.size(), static_cast<off_t>(goodSize - crc.size())) ==
+                   static_cast<ssize_t>(crc.size()) &&
+               crc == lastCrc;
+    }
+
+    // Ends the recording of a file found longer than the records written: cut back to its last
+    // complete record when it is still the writer's file (bytes were appended), left as found
+    // when someone wrote another file over it. `extra` bytes of the writer's own (a record just
+    // appended to the other file) are taken out again.
+    void loseLonger(uint64_t size, uint64_t extra) {
+        if (ownsContent()) {
+            lose(FileFate::Lengthened, size, goodSize.load());
+        } else {
+            lose(FileFate::Replaced, size,
+                 extra > 0 ? std::optional<uint64_t>(size) : std::nullopt);
+        }
+    }
 
     // Record buffer, grown as needed and reused: no allocation per record once warm.
     std::unique_ptr<uint8_t[]> buf;
@@ -241,16 +281,20 @@ bool WriteVelmarFileII::OpenFile() {
     SyncFolder(folder.constData());
 
     d.fd = fd;
+    d.header = header;
     d.fileChannels = d.channels;
     d.nextNumber = 0;
     d.goodSize = header.size();
     d.checkName = AbsoluteName(name);
     if (!IdentityOf(fd, d.identity)) d.identity = {};
     d.syncer.start(fd, d.checkName, d.identity, &d.goodSize);
-    d.comment.clear();
-    d.eventMark = 0;
+    d.startRecord();
     d.error.clear();
     return true;
+}
+
+void WriteVelmarFileII::AddAcquisition(const Acquisition& acquisition) {
+    d_->acquisition = acquisition;
 }
 
 void WriteVelmarFileII::AddComment(const QString& comment) {
@@ -284,21 +328,32 @@ bool WriteVelmarFileII::WriteBlock(const int16_t* samples, int32_t frames) {
     // record is written.
     if (!d.takeBackgroundFinding()) return false;
     const std::size_t commentBytes = static_cast<std::size_t>(d.comment.size());
-    const std::size_t total = static_cast<std::size_t>(RecordSize(
-        commentBytes, static_cast<uint64_t>(frames), static_cast<uint64_t>(d.fileChannels)));
-    const RecordFields fields{d.nextNumber, NowUs(), d.sampleRate, d.eventMark};
+    const uint16_t channels = static_cast<uint16_t>(d.fileChannels);
+    const std::size_t total =
+        static_cast<std::size_t>(RecordSize(commentBytes, static_cast<uint64_t>(frames), channels));
+    RecordFields fields;
+    fields.number = d.nextNumber;
+    fields.writtenUs = NowUs();
+    fields.timeUs = fields.writtenUs;
+    fields.sampleRate = d.sampleRate;
+    fields.eventMark = d.eventMark;
+    if (d.acquisition) {
+        fields.acquisition = *d.acquisition;
+        fields.sampleRate = d.acquisition->sampleFrequency;
+        if (d.acquisition->endTimeUs != 0) fields.timeUs = d.acquisition->endTimeUs;
+    }
     int err = 0;
     if constexpr (std::endian::native == std::endian::little) {
         // The samples are stored as they lie in memory: one gathered write of the record's head,
         // the caller's samples and the CRC, with no copy of the samples on the way.
-        const std::size_t headBytes = kRecordHeaderBytes + commentBytes;
+        const std::size_t headBytes = RecordHeadSize(channels) + commentBytes;
         if (headBytes + kRecordCrcBytes > d.bufCapacity) {
             d.buf.reset(new uint8_t[headBytes + kRecordCrcBytes]);
             d.bufCapacity = headBytes + kRecordCrcBytes;
         }
         uint8_t* p = d.buf.get();
         EncodeRecordHead(p, fields, d.comment.constData(), commentBytes,
-                         static_cast<uint32_t>(frames));
+                         static_cast<uint32_t>(frames), channels);
         const std::size_t sampleBytes = total - headBytes - kRecordCrcBytes;
         PutU32(p + headBytes, Crc32(samples, sampleBytes, Crc32(p, headBytes)));
         iovec pieces[3] = {{p, headBytes},
@@ -311,7 +366,7 @@ bool WriteVelmarFileII::WriteBlock(const int16_t* samples, int32_t frames) {
             d.bufCapacity = total;
         }
         EncodeRecord(d.buf.get(), fields, d.comment.constData(), commentBytes, samples,
-                     static_cast<uint32_t>(frames), static_cast<uint16_t>(d.fileChannels));
+                     static_cast<uint32_t>(frames), channels);
         err = WriteAll(d.fd, d.buf.get(), total);
     }
     if (err != 0) {
@@ -327,14 +382,17 @@ bool WriteVelmarFileII::WriteBlock(const int16_t* samples, int32_t frames) {
         if (before < d.goodSize) {
             d.lose(FileFate::Shortened, before, before);  // takes the record out again
         } else {
-            d.lose(FileFate::Lengthened, before, d.goodSize.load());
+            d.loseLonger(before, total);
         }
         return false;
     }
     d.goodSize = expected;
+    const uint8_t* crc = d.buf.get() + (std::endian::native == std::endian::little
+                                            ? RecordHeadSize(channels) + commentBytes
+                                            : total - kRecordCrcBytes);
+    std::copy(crc, crc + kRecordCrcBytes, d.lastCrc.begin());
     ++d.nextNumber;
-    d.comment.clear();
-    d.eventMark = 0;
+    d.startRecord();
     return true;
 }
 
@@ -350,9 +408,12 @@ bool WriteVelmarFileII::CloseFile() {
     d.syncer.stop();
     uint64_t size = 0;
     const FileFate fate = CheckFile(d.fd, d.checkName.c_str(), d.identity, d.goodSize, false, size);
+    if (fate == FileFate::Lengthened) {
+        d.loseLonger(size, 0);
+        return false;
+    }
     if (fate != FileFate::Intact) {
-        d.lose(fate, size,
-               fate == FileFate::Lengthened ? std::optional<uint64_t>(d.goodSize) : std::nullopt);
+        d.lose(fate, size, std::nullopt);
         return false;
     }
     bool ok = true;

@@ -9,6 +9,8 @@
 
 #include <QString>
 
+#include "core/Acquisition.h"
+
 namespace rv8 {
 
 class WriteVelmarFileII {
@@ -30,6 +32,11 @@ class WriteVelmarFileII {
     // the file exists, the folder is missing or not writable, the name is empty or a folder,
     // or a file is already open.
     [[nodiscard]] bool OpenFile();
+    // The settings the record being written was taken with and when its measurement ended
+    // (the record's time); WriteBlock writes them with it, its sample rate being the
+    // acquisition's. A record written without it carries the sample rate set by SampleRate,
+    // unknown settings and the time it was written.
+    void AddAcquisition(const Acquisition& acquisition);
     // The comment and event mark of the record being written; WriteBlock writes them with it.
     void AddComment(const QString& comment);
     void AddEventMark(int32_t mark);

@@ -11,7 +11,7 @@
 
 #include "core/Ui.h"
 #include "tests/app/FormFixture.h"
-#include "tests/reliability/Support.h"
+#include "tests/app/SimFormFixture.h"
 
 // QString in failure messages as its text.
 inline void PrintTo(const QString& s, std::ostream* os) {
@@ -155,31 +155,7 @@ TEST_F(FormTest, TheCopyCarriesTheReadouts) {
 
 // ---- On the simulated instrument ------------------------------------------------------------
 
-class ChartOnSimulator : public ::testing::Test {
-  protected:
-    FakeMessages messages;
-    std::unique_ptr<Rv8Library> driver;
-    std::unique_ptr<Form1> form;
-
-    void Start(std::map<std::string, std::string> options = {}) {
-        SetSimOptions(std::move(options));
-        driver = LoadSimulator();
-        form = std::make_unique<Form1>(*driver, messages);
-        ASSERT_TRUE(form->Form_Load());
-    }
-    void TearDown() override {
-        if (form) {
-            form->close();
-            form->Form_Terminate();
-        }
-        form.reset();
-        SetSimOptions({});
-    }
-    const kurvo::Readouts& single() {
-        form->Command2->click();
-        return form->Kurvo1->readouts();
-    }
-};
+using ChartOnSimulator = FormOnSimulator;
 
 TEST_F(ChartOnSimulator, TheDefaultSineReadsAsGenerated) {
     Start();

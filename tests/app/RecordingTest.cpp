@@ -173,12 +173,25 @@ TEST_F(RecordingTest, StopsWritingAt8000Records) {
     SelectItem(*form->RecordlenthCombo, 7);
     ASSERT_EQ(form->RecordLength(), 2);
     Tick(path("full.cvx"));
-    for (int i = 0; i < 8003; ++i)
+    const QColor normal = form->eventcount->palette().color(QPalette::WindowText);
+    for (int i = 0; i < 7999; ++i)
+        form->Command2->click();
+    EXPECT_TRUE(form->eventcount->toolTip().isEmpty());  // one record still fits
+    for (int i = 0; i < 4; ++i)
         form->Command2->click();
     EXPECT_EQ(form->LoggedRecordCount(), 8000);
     EXPECT_EQ(form->eventcount->text(), "7999/8000");
     EXPECT_TRUE(form->Check1->isChecked());
+    // Full, without a message: the label says so in its colour and its tooltip.
+    EXPECT_TRUE(messages.shown.empty());
+    form->eventcount->ensurePolished();
+    EXPECT_NE(form->eventcount->palette().color(QPalette::WindowText), normal);
+    EXPECT_TRUE(form->eventcount->toolTip().contains("full"))
+        << form->eventcount->toolTip().toStdString();
     form->Check1->click();
+    form->eventcount->ensurePolished();
+    EXPECT_EQ(form->eventcount->palette().color(QPalette::WindowText), normal);
+    EXPECT_TRUE(form->eventcount->toolTip().isEmpty());
     const auto r = ReadRecording(path("full.cvx").toStdString());
     EXPECT_EQ(r.recordCount, 8000u);
     EXPECT_FALSE(r.damagedTail);

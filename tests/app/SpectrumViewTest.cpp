@@ -45,26 +45,28 @@ class SpectrumBranch : public ::testing::Test {
     QScrollBar position, scale;
     QLabel ymax1, ymax2, ymin1, ymin2;
     QLineEdit sense1{QStringLiteral("4")}, sense2{QStringLiteral("0.8")};
-    QLineEdit frequency{QStringLiteral("500000")};
-    QComboBox source;
-    QLineEdit level1, level2;
     std::vector<uint16_t> ch1 = std::vector<uint16_t>(kRawBufferSamples, 0x8000);
     std::vector<uint16_t> ch2 = std::vector<uint16_t>(kRawBufferSamples, 0x8000);
     int32_t recordLength = 1024;
     int loggedPasses = 0;
     int32_t loggedFrames = 0;
-    DisplayPass pass{
-        DisplayPassControls{kurvo, spektra1, spektra2, timeView, position, scale, ymax1, ymax2,
-                            ymin1, ymin2, sense1, sense2, frequency, source, level1, level2},
-        ch1.data(),
-        ch2.data(),
-        kRawBufferSamples,
-        [this] { return recordLength; },
-        [this] { return recordLength / 2; },
-        [this](int16_t*, int32_t frames) {
-            ++loggedPasses;
-            loggedFrames = frames;
-        }};
+    DisplayPass pass{DisplayPassControls{kurvo, spektra1, spektra2, timeView, position, scale,
+                                         ymax1, ymax2, ymin1, ymin2, sense1, sense2},
+                     ch1.data(),
+                     ch2.data(),
+                     kRawBufferSamples,
+                     [this] { return recordLength; },
+                     [this] {
+                         Acquisition a;
+                         a.sampleFrequency = 500000;
+                         a.recordLength = recordLength;
+                         a.postSamples = recordLength / 2;
+                         return a;
+                     },
+                     [this](int16_t*, int32_t frames, const Acquisition&) {
+                         ++loggedPasses;
+                         loggedFrames = frames;
+                     }};
 
     // Every raw sample carries its own index: channel 1 the low 16 bits, channel 2 the rest
     // (the pass flips bit 15, so the raw value is pre-flipped).

@@ -85,20 +85,21 @@ long PeakResidentKiB() {
 
 // A header for 2 channels and one record claiming `frames` frames and no comment, the file
 // extended (sparsely) to the size the claim needs. With `validCrc` the record's CRC is the one
-// of its bytes as they read (zeros): a huge record that is really there.
+// of its bytes as they read (zeros): a huge record that is really there. Version 1 records: a
+// record header and nothing between it and the samples.
 std::string SparseFile(const QTemporaryDir& dir, const char* name, uint32_t frames, bool validCrc) {
     RecordingHeader h;
     h.channelCount = 2;
     h.sampleFormat = recfile::kSampleFormatInt16;
     h.sampleRate = 1000;
     h.ranges = {{1, -1}, {1, -1}};
-    std::vector<uint8_t> bytes = EncodeRecordingHeader(h);
+    std::vector<uint8_t> bytes = EncodeRecordingHeader(h, 1);
     uint8_t head[recfile::kRecordHeaderBytes] = {};
     recfile::PutU32(head + recfile::kRecOffMarker, recfile::kRecordMarker);
     recfile::PutU32(head + recfile::kRecOffEventMark, 1);
     recfile::PutU32(head + recfile::kRecOffFrames, frames);
     bytes.insert(bytes.end(), head, head + sizeof head);
-    const uint64_t total = recfile::RecordSize(0, frames, 2);
+    const uint64_t total = recfile::RecordSize(0, frames, 2, 1);
     const std::string path = QDir(dir.path()).filePath(name).toStdString();
     testing::WriteBytes(path, bytes);
     const uint64_t end = bytes.size() - sizeof head + total;

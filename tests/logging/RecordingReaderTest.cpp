@@ -1,6 +1,8 @@
 #include <algorithm>
 #include <bit>
+#include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -69,25 +71,15 @@ TEST(Utf8CutTest, NeverSplitsACharacter) {
 }
 
 // The layout of docs/recording-format.md, byte by byte, with the numbers written out here
-// rather than taken from the code's constants.
-TEST_F(ReaderTest, BytesFollowTheDocumentedLayout) {
-    const QString name = dir_.filePath(QStringLiteral("layout.cvx"));
-    WriteVelmarFileII w;
-    ASSERT_TRUE(OpenLikeWindow(w, name, 1000, 2.5, 0.1));
-    const int16_t samples[] = {1, -2, 0x1234, -32768};
-    w.AddComment(QStringLiteral("ab"));
-    w.AddEventMark(7);
-    ASSERT_TRUE(w.WriteBlock(samples, 2));
-    w.CloseFile();
-    const std::vector<uint8_t> b = FileBytes(name.toStdString());
-    ASSERT_EQ(b.size(), 70u + 50u);
-
+// rather than taken from the code's constants: the file header (both versions), a version 1
+// record and a version 2 record with its settings block.
+void ExpectDocumentedHeader(const std::vector<uint8_t>& b, uint64_t version) {
     const uint8_t magic[] = {0x89, 'R', 'V', '8', '\r', '\n', 0x1A, '\n'};
     EXPECT_EQ(std::memcmp(b.data(), magic, 8), 0);
-    EXPECT_EQ(Le(b, 8, 2), 1u);    // format version
-    EXPECT_EQ(Le(b, 10, 4), 70u);  // header size
-    EXPECT_EQ(Le(b, 14, 2), 2u);   // channels
-    EXPECT_EQ(Le(b, 16, 2), 1u);   // 16-bit signed
+    EXPECT_EQ(Le(b, 8, 2), version);  // format version
+    EXPECT_EQ(Le(b, 10, 4), 70u);     // header size
+    EXPECT_EQ(Le(b, 14, 2), 2u);      // channels
+    EXPECT_EQ(Le(b, 16, 2), 1u);      // 16-bit signed
     EXPECT_EQ(LeF64(b, 18), 1000.0);
     EXPECT_EQ(LeF64(b, 26), 2.5);
     EXPECT_EQ(LeF64(b, 34), -2.5);
@@ -96,11 +88,29 @@ TEST_F(ReaderTest, BytesFollowTheDocumentedLayout) {
     const int64_t created = static_cast<int64_t>(Le(b, 58, 8));
     EXPECT_GT(created, 1'600'000'000'000'000);  // microseconds, after 2020
     EXPECT_EQ(Le(b, 66, 4), Crc32(b.data(), 66));
+}
+
+TEST_F(ReaderTest, Version1BytesFollowTheDocumentedLayout) {
+    RecordingHeader h;
+    h.channelCount = 2;
+    h.sampleFormat = 1;
+    h.sampleRate = 1000;
+    h.ranges = {{2.5, -2.5}, {0.1, -0.1}};
+    h.creationTimeUs = 1'700'000'000'000'000;
+    std::vector<uint8_t> b = EncodeRecordingHeader(h, 1);
+    const int16_t samples[] = {1, -2, 0x1234, -32768};
+    RecordFields f;
+    f.timeUs = h.creationTimeUs + 1;
+    f.sampleRate = 1000;
+    f.eventMark = 7;
+    b.resize(70 + 50);
+    ASSERT_EQ(EncodeRecord(b.data() + 70, f, "ab", 2, samples, 2, 2, 1), 50u);
+    ExpectDocumentedHeader(b, 1);
 
     const std::size_t r = 70;
     EXPECT_EQ(std::string(b.begin() + r, b.begin() + r + 4), "R8RC");
     EXPECT_EQ(Le(b, r + 4, 4), 0u);  // record number
-    EXPECT_GE(static_cast<int64_t>(Le(b, r + 8, 8)), created);
+    EXPECT_EQ(static_cast<int64_t>(Le(b, r + 8, 8)), f.timeUs);
     EXPECT_EQ(LeF64(b, r + 16), 1000.0);
     EXPECT_EQ(Le(b, r + 24, 4), 7u);  // event mark
     EXPECT_EQ(Le(b, r + 28, 4), 2u);  // comment bytes
@@ -109,6 +119,127 @@ TEST_F(ReaderTest, BytesFollowTheDocumentedLayout) {
     const std::vector<uint8_t> sampleBytes = {0x01, 0x00, 0xFE, 0xFF, 0x34, 0x12, 0x00, 0x80};
     EXPECT_EQ(std::vector<uint8_t>(b.begin() + r + 38, b.begin() + r + 46), sampleBytes);
     EXPECT_EQ(Le(b, r + 46, 4), Crc32(b.data() + r, 46));
+
+    // Read back: every setting unknown, the time the one stored.
+    const RecordingReadResult back = ParseRecording(b.data(), b.size());
+    ASSERT_EQ(back.records.size(), 1u);
+    EXPECT_EQ(back.header.version, 1);
+    EXPECT_FALSE(back.records[0].hasSettings);
+    Acquisition unknown;
+    unknown.sampleFrequency = 1000;
+    EXPECT_EQ(back.records[0].acquisition, unknown);
+    EXPECT_EQ(back.records[0].writtenUs, f.timeUs);
+}
+
+TEST_F(ReaderTest, Version2BytesFollowTheDocumentedLayout) {
+    const QString name = dir_.filePath(QStringLiteral("layout.cvx"));
+    WriteVelmarFileII w;
+    ASSERT_TRUE(OpenLikeWindow(w, name, 1000, 2.5, 0.1));
+    const int16_t samples[] = {1, -2, 0x1234, -32768};
+    Acquisition a = testing::TestAcquisition(41, 2);
+    a.sampleFrequency = 1000;  // the record's rate, though the file was opened at another
+    w.AddAcquisition(a);
+    w.AddComment(QStringLiteral("ab"));
+    w.AddEventMark(7);
+    ASSERT_TRUE(w.WriteBlock(samples, 2));
+    // A record without an acquisition: the rate set, unknown settings, the time of writing.
+    w.SampleRate(250);
+    ASSERT_TRUE(w.WriteBlock(samples, 2));
+    w.CloseFile();
+    const std::vector<uint8_t> b = FileBytes(name.toStdString());
+    ASSERT_EQ(b.size(), 70u + 142u + 140u);
+    ExpectDocumentedHeader(b, 2);
+
+    const std::size_t r = 70;
+    EXPECT_EQ(std::string(b.begin() + r, b.begin() + r + 4), "R8RC");
+    EXPECT_EQ(Le(b, r + 4, 4), 0u);                                 // record number
+    EXPECT_EQ(static_cast<int64_t>(Le(b, r + 8, 8)), a.endTimeUs);  // end of the measurement
+    EXPECT_EQ(LeF64(b, r + 16), 1000.0);
+    EXPECT_EQ(Le(b, r + 24, 4), 7u);  // event mark
+    EXPECT_EQ(Le(b, r + 28, 4), 2u);  // comment bytes
+    EXPECT_EQ(Le(b, r + 32, 4), 2u);  // frames
+    // The settings block.
+    EXPECT_EQ(Le(b, r + 36, 4), 92u);  // its size: 28 + 32 per channel
+    EXPECT_EQ(Le(b, r + 40, 4), 42u);  // acquisition number
+    const int64_t written = static_cast<int64_t>(Le(b, r + 44, 8));
+    EXPECT_GT(written, 1'750'000'000'000'000);  // now, not the acquisition's (test) time
+    EXPECT_EQ(Le(b, r + 52, 4), 2u);            // record length
+    EXPECT_EQ(Le(b, r + 56, 4), 1u);            // post-trigger samples
+    EXPECT_EQ(b[r + 60], 3);                    // chop
+    EXPECT_EQ(b[r + 61], 1);                    // trigger on channel 2
+    EXPECT_EQ(b[r + 62], 1);                    // falling
+    EXPECT_EQ(b[r + 63], 0);
+    const double channels[2][3] = {{1, 0.25, 0.125}, {2, -0.5, 0.25}};
+    for (std::size_t c = 0; c < 2; ++c) {
+        const std::size_t at = r + 64 + 32 * c;
+        EXPECT_EQ(LeF64(b, at), channels[c][0]);       // sensitivity
+        EXPECT_EQ(LeF64(b, at + 8), channels[c][1]);   // trigger level
+        EXPECT_EQ(LeF64(b, at + 16), channels[c][2]);  // trigger hysteresis
+        EXPECT_EQ(b[at + 24], c == 0 ? 1 : 0);         // DC, AC
+        EXPECT_EQ(Le(b, at + 25, 7), 0u);
+    }
+    EXPECT_EQ(std::string(b.begin() + r + 128, b.begin() + r + 130), "ab");
+    const std::vector<uint8_t> sampleBytes = {0x01, 0x00, 0xFE, 0xFF, 0x34, 0x12, 0x00, 0x80};
+    EXPECT_EQ(std::vector<uint8_t>(b.begin() + r + 130, b.begin() + r + 138), sampleBytes);
+    EXPECT_EQ(Le(b, r + 138, 4), Crc32(b.data() + r, 138));
+
+    const std::size_t q = r + 142;
+    EXPECT_EQ(LeF64(b, q + 16), 250.0);
+    EXPECT_EQ(Le(b, q + 28, 4), 0u);  // no comment
+    EXPECT_EQ(Le(b, q + 40, 4), 0u);  // no acquisition
+    EXPECT_EQ(Le(b, q + 8, 8), Le(b, q + 44, 8));
+    EXPECT_EQ(Le(b, q + 52, 4), 0xFFFFFFFFu);  // unknown record length: -1
+    EXPECT_EQ(Le(b, q + 60, 3), 0xFFFFFFu);    // unknown codes
+    EXPECT_TRUE(std::isnan(LeF64(b, q + 64)));
+    EXPECT_EQ(b[q + 64 + 24], 0xFF);
+
+    // Read back as written.
+    const RecordingReadResult back = ReadRecording(name.toStdString());
+    ASSERT_EQ(back.records.size(), 2u);
+    EXPECT_TRUE(back.records[0].hasSettings);
+    EXPECT_EQ(back.records[0].acquisition, a);
+    EXPECT_EQ(back.records[0].writtenUs, written);
+    EXPECT_EQ(back.records[0].samplesOffset, r + 130);
+    Acquisition none;
+    none.sampleFrequency = 250;
+    none.endTimeUs = back.records[1].timeUs;
+    EXPECT_EQ(back.records[1].acquisition, none);
+}
+
+// The two example files of docs/recording-format.md, as bytes made from the page alone.
+TEST_F(ReaderTest, TheDocumentedExamplesRead) {
+    const char* dir = std::getenv("RV8_SOURCE_DIR");
+    const std::string data = std::string(dir != nullptr ? dir : ".") + "/tests/data/";
+    for (int version : {1, 2}) {
+        SCOPED_TRACE(version);
+        const RecordingReadResult r =
+            ReadRecording(data + "example-v" + std::to_string(version) + ".cvx");
+        ASSERT_TRUE(r.headerOk) << r.error;
+        EXPECT_FALSE(r.damagedTail) << r.error;
+        EXPECT_EQ(r.header.version, version);
+        EXPECT_EQ(r.header.ranges[1].upper, 0.1);
+        ASSERT_EQ(r.records.size(), 1u);
+        const RecordingRecord& rec = r.records[0];
+        EXPECT_EQ(rec.comment, "ab");
+        EXPECT_EQ(rec.eventMark, 7);
+        EXPECT_EQ(rec.samples, (std::vector<int16_t>{1, -2, 0x1234, -32768}));
+        EXPECT_EQ(rec.hasSettings, version == 2);
+        Acquisition a;
+        a.sampleFrequency = 1000;
+        if (version == 2) {
+            a.number = 1;
+            a.endTimeUs = r.header.creationTimeUs + 1'000'000;
+            a.recordLength = 2;
+            a.postSamples = 1;
+            a.measureMode = acq::kModeChop;
+            a.triggerSource = acq::kSourceChannel1;
+            a.triggerSlope = acq::kRising;
+            a.channel[0] = {2.5, 0.5, 0.3125, acq::kDC};
+            a.channel[1] = {0.1, 0, 0.0125, acq::kAC};
+            EXPECT_EQ(rec.writtenUs, rec.timeUs + 2500);
+        }
+        EXPECT_EQ(rec.acquisition, a);
+    }
 }
 
 TEST_F(ReaderTest, EveryTruncationOfTheLastRecordIsDetected) {
@@ -166,7 +297,8 @@ TEST_F(ReaderTest, BadHeadersAreRefused) {
     };
     const Case cases[] = {
         {"magic", 1, 'X', true, kAll},
-        {"version", 8, 2, true, kAll},
+        {"version 0", 8, 0, true, kAll},
+        {"version after the newest", 8, 3, true, kAll},
         {"header size", 10, 71, true, kAll},
         {"no channels", 14, 0, true, kAll},
         {"many channels", 15, 0xFF, true, kAll},

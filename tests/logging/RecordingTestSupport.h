@@ -47,7 +47,25 @@ inline bool OpenLikeWindow(WriteVelmarFileII& w, const QString& path, double rat
     return w.OpenFile();
 }
 
-// One logging step: comment "Log comment N", event mark 1, the block.
+// The settings of the window's acquisition number `record` + 1 at 20000 samples/s: channel 1
+// +-1 V DC, channel 2 +-2 V AC, chop, triggered on channel 2's falling edge.
+inline Acquisition TestAcquisition(int record, int frames) {
+    Acquisition a;
+    a.number = static_cast<uint32_t>(record + 1);
+    a.endTimeUs = 1'700'000'000'000'000 + record * 1000;
+    a.sampleFrequency = 20000;
+    a.recordLength = frames;
+    a.postSamples = frames / 2;
+    a.measureMode = acq::kModeChop;
+    a.triggerSource = acq::kSourceChannel2;
+    a.triggerSlope = acq::kFalling;
+    a.channel[0] = {1, 0.25, 0.125, acq::kDC};
+    a.channel[1] = {2, -0.5, 0.25, acq::kAC};
+    return a;
+}
+
+// One logging step: comment "Log comment N", event mark 1, the block (the settings unknown, the
+// rate the one the file was opened with).
 inline bool WriteLikeWindow(WriteVelmarFileII& w, int record, int frames) {
     const std::vector<int16_t> block = TestBlock(record, frames);
     w.AddComment(QStringLiteral("Log comment %1").arg(record));

@@ -115,9 +115,10 @@ TEST_P(FullDisk, EndsTheRecordingWithAMessageAndKeepsAcquiring) {
     SelectItem(*form->RecordlenthCombo, 7);  // 1024 samples
     ASSERT_EQ(form->RecordLength(), 1024);
     const QString name = file("full.cvx");
-    // Header 70 bytes; each record 40 + 13 bytes of comment ("Log comment N") + 4096 samples.
+    // Header 70 bytes; each record 40 + a settings block of 92 + 13 bytes of comment ("Log
+    // comment N") + 4096 samples.
     const int64_t header = 70;
-    const int64_t record = 40 + 13 + 4 * 1024;
+    const int64_t record = 40 + 92 + 13 + 4 * 1024;
     const int64_t limit = c.records < 0 ? 30 : header + c.records * record + c.extra;
     form->Text1->setText(name);
     form->Timer1.setInterval(1);

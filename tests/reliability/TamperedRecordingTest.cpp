@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <functional>
+#include <optional>
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -28,7 +29,7 @@ namespace rv8::testing {
 namespace {
 
 // What became of the file's name after the recording ended.
-enum class Left { Nothing, Empty, CutAtTheOffset, TheOtherFile };
+enum class Left { Nothing, Empty, CutAtTheOffset, TheOtherFile, TheLargerFile };
 
 struct TamperCase {
     const char* name;
@@ -39,6 +40,17 @@ struct TamperCase {
 };
 
 constexpr char kOtherContent[] = "someone else's notes, not a recording";
+
+// Another program's file, larger than the recording, that it writes over the recording's own
+// bytes (the same file, truncated and rewritten, as cp does onto an existing name).
+QByteArray LargerContent() {
+    return QByteArray(kOtherContent).repeated(20000);
+}
+void OverwriteInPlace(const QString& file) {
+    QFile f(file);
+    EXPECT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    EXPECT_EQ(f.write(LargerContent()), LargerContent().size());
+}
 
 class TamperedRecording : public ::testing::TestWithParam<TamperCase> {
   protected:
@@ -134,6 +146,10 @@ TEST_P(TamperedRecording, EndsWithAMessageWhileTheLoopGoesOn) {
             ASSERT_TRUE(left.open(QIODevice::ReadOnly));
             EXPECT_EQ(left.readAll(), QByteArray(kOtherContent));
             break;
+        case Left::TheLargerFile:
+            ASSERT_TRUE(left.open(QIODevice::ReadOnly));
+            EXPECT_TRUE(left.readAll() == LargerContent()) << left.size() << " bytes";
+            break;
     }
 
     // Once the message is closed, a new recording works.
@@ -189,7 +205,13 @@ INSTANTIATE_TEST_SUITE_P(
                                                0);
                                      return qint64{sizeof kOtherContent - 1};
                                  },
-                                 "was replaced", Left::TheOtherFile}),
+                                 "was replaced", Left::TheOtherFile},
+                      TamperCase{"OverwrittenInPlaceByALargerFile",
+                                 [](const QString& file) {
+                                     OverwriteInPlace(file);
+                                     return qint64{LargerContent().size()};
+                                 },
+                                 "was replaced", Left::TheLargerFile}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // ---- Closing the window right after the file changed ------------------------------------------
@@ -198,6 +220,7 @@ struct CloseCase {
     const char* name;
     std::function<void(const QString& file)> tamper;  // null: the file is left alone
     const char* says;
+    std::optional<QByteArray> left = std::nullopt;  // what the file must hold afterwards
 };
 
 class ClosingTheWindow : public ::testing::TestWithParam<CloseCase> {};
@@ -233,6 +256,11 @@ TEST_P(ClosingTheWindow, ReportsARecordingThatCouldNotBeClosedSoundly) {
         << messages.shown[0].text.toStdString();
     form.Form_Unload();  // once only
     EXPECT_EQ(messages.shown.size(), 1u);
+    if (c.left.has_value()) {
+        QFile left(name);
+        ASSERT_TRUE(left.open(QIODevice::ReadOnly));
+        EXPECT_TRUE(left.readAll() == *c.left) << left.size() << " bytes";
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -248,7 +276,8 @@ INSTANTIATE_TEST_SUITE_P(
                       EXPECT_TRUE(f.open(QIODevice::Append));
                       f.write("appended by someone else");
                   },
-                  "was changed by another program"}),
+                  "was changed by another program"},
+        CloseCase{"OverwrittenInPlace", OverwriteInPlace, "was replaced", LargerContent()}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

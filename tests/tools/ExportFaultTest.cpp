@@ -167,7 +167,8 @@ TEST_F(ExportFaultTest, RecordingCutWhileExported) {
     }
 }
 
-// A crafted recording of 65535 channels (1.3 MB: a header of 1 MB, two records of one frame):
+// A crafted recording of 65535 channels (5 MB: a header of 1 MB, two records of one frame and
+// their settings blocks):
 // every export and the plot stay within a small memory bound and a few seconds, under a limit
 // of 1 GiB of address space; those that can't hold it refuse it with a message. (The sigrok
 // session took 16.8 GB, the plot's SVG 1.2 GB; under a limit both died of std::bad_alloc.)
@@ -182,8 +183,11 @@ TEST_F(ExportFaultTest, CraftedWideFileIsWrittenInBoundedMemoryOrRefused) {
     const std::vector<int16_t> frame(channels, 1234);
     for (uint32_t n = 0; n < 2; ++n) {
         std::vector<uint8_t> rec(recfile::RecordSize(1, 1, channels));
-        EncodeRecord(rec.data(), RecordFields{n, 1700000000000000, 1000, 1}, "x", 1, frame.data(),
-                     1, channels);
+        RecordFields f;
+        f.number = n;
+        f.timeUs = 1700000000000000;
+        f.sampleRate = 1000;
+        EncodeRecord(rec.data(), f, "x", 1, frame.data(), 1, channels);
         bytes.insert(bytes.end(), rec.begin(), rec.end());
     }
     const std::string input = path("wide.cvx");

@@ -124,7 +124,7 @@ void CheckHdf5(ExportReaderTest& test, const std::string& out) {
     const std::vector<std::string> lines = Lines(r.out);
     ASSERT_EQ(lines.size(), static_cast<std::size_t>(2 + 2 * kRecords)) << r.out;
     const RecordingHeader& h = t.rec_.header;
-    EXPECT_EQ(lines[0], "root 1 48000.0 2 ['CH1', 'CH2'] [2.0, 0.5] [-2.0, -0.5] 3 " +
+    EXPECT_EQ(lines[0], "root 2 48000.0 2 ['CH1', 'CH2'] [2.0, 0.5] [-2.0, -0.5] 3 " +
                             std::to_string(h.creationTimeUs) + " " +
                             lines[0].substr(lines[0].rfind(' ') + 1));
     EXPECT_TRUE(lines[0].ends_with("Z")) << lines[0];
@@ -196,7 +196,8 @@ TEST_F(ExportReaderTest, OtherProgramsReadTheSameValues) {
     EXPECT_EQ(leftovers(), std::vector<std::string>());
 }
 
-TEST_F(ExportReaderTest, AbsoluteTimesAreTheRecordTimePlusTheFrameTime) {
+// The record's time is when its measurement ended: that of its last frame.
+TEST_F(ExportReaderTest, AbsoluteTimesEndAtTheRecordTime) {
     const testing::ToolRun run = exportTo("--time absolute --delimiter ';' --decimal ,");
     ASSERT_EQ(run.status, 0) << run.err;
     const std::vector<std::string> lines = Lines(run.out);
@@ -219,7 +220,8 @@ TEST_F(ExportReaderTest, AbsoluteTimesAreTheRecordTimePlusTheFrameTime) {
         tm.tm_year -= 1900;
         tm.tm_mon -= 1;
         const long long got = static_cast<long long>(::timegm(&tm)) * 1000000000LL + ns;
-        const long long want = rec_.records[rec].timeUs * 1000LL + std::llround(i * 1e9 / kRate);
+        const long long want =
+            rec_.records[rec].timeUs * 1000LL - std::llround((kFrames - 1 - i) * 1e9 / kRate);
         ASSERT_EQ(got, want) << lines[k];
         EXPECT_EQ(f[0], std::to_string(rec));
         EXPECT_EQ(f[2], [&] {

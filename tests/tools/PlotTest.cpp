@@ -167,7 +167,11 @@ TEST_F(PlotTest, RecordTimesAtTheLimitsOfTheRange) {
     const int16_t samples[] = {100, -100, 2000, -2000, 30000, -30000};
     for (uint32_t n = 0; n < 3; ++n) {
         std::vector<uint8_t> rec(recfile::RecordSize(0, 3, 2));
-        EncodeRecord(rec.data(), RecordFields{n, times[n], 1000, 1}, "", 0, samples, 3, 2);
+        RecordFields f;
+        f.number = n;
+        f.timeUs = times[n];
+        f.sampleRate = 1000;
+        EncodeRecord(rec.data(), f, "", 0, samples, 3, 2);
         bytes.insert(bytes.end(), rec.begin(), rec.end());
     }
     const std::string file = out("limits.cvx");

@@ -99,7 +99,8 @@ TEST(PythonReaderTest, ReadsWhatTheWriterWrote) {
         << cut.out;
 
     // The command-line summary exits 1 for the damaged file.
-    EXPECT_EQ(RunTool(std::string(kPython) + " " + Quote(pyDir + "/rv8rec.py") + " " + Quote(file))
+    EXPECT_EQ(RunTool("PYTHONPATH=" + Quote(pyDir) + " " + std::string(kPython) + " -m rv8rec " +
+                      Quote(file))
                   .status,
               1);
 }

@@ -17,7 +17,7 @@ SOURCE = os.environ.get("RV8_SOURCE_DIR", os.path.join(os.path.dirname(__file__)
 sys.path.insert(0, os.path.join(SOURCE, "tools", "python"))
 import rv8rec  # noqa: E402
 
-MODULE = os.path.join(SOURCE, "tools", "python", "rv8rec.py")
+PYTHON_DIR = os.path.join(SOURCE, "tools", "python")
 MiB = 1 << 20
 
 
@@ -40,11 +40,12 @@ def record(number, samples, comment=b"Log comment", rate=50000.0, frames=None, c
 
 
 def run_module(path, timeout=20):
-    """Runs `rv8rec.py path` in a child; returns (status, stdout, stderr, child's peak RSS in
-    bytes)."""
+    """Runs `python3 -m rv8rec path` in a child; returns (status, stdout, stderr, child's peak
+    RSS in bytes)."""
     before = resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss
-    p = subprocess.run([sys.executable, MODULE, path], capture_output=True, text=True,
-                       timeout=timeout)
+    env = dict(os.environ, PYTHONPATH=PYTHON_DIR)
+    p = subprocess.run([sys.executable, "-m", "rv8rec", path], capture_output=True, text=True,
+                       timeout=timeout, env=env)
     peak = resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss
     return p.returncode, p.stdout, p.stderr, max(peak, before) * 1024
 

@@ -142,4 +142,17 @@ bool OneRate::accept(const rv8::RecordingRecord& record, std::string& why) {
     return false;
 }
 
+namespace {
+int g_outputErrno = 0;
+}  // namespace
+
+void FlushOutput() {
+    errno = 0;
+    if (std::fflush(stdout) != 0 && g_outputErrno == 0) g_outputErrno = errno;
+}
+
+int OutputError() {
+    return g_outputErrno;
+}
+
 }  // namespace rv8rec

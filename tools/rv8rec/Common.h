@@ -104,6 +104,19 @@ class Exporter {
 // the throughput for the formats whose writing costs as much as the reading).
 std::unique_ptr<Exporter> MakeThreadedExporter(std::unique_ptr<Exporter> inner);
 
+// Exit status for a finished read, with the message on stderr for anything but intact.
+int Outcome(const rv8::RecordingReadResult& r, const char* path);
+
+// Flushes standard output, keeping the reason of its first failure for OutputError().
+void FlushOutput();
+// Why standard output could not be written: 0 when no failure was seen (or its reason is not
+// known), else an errno value.
+int OutputError();
+
+// rv8rec info FILE [--records A-B] (argv[2] on): the file's settings and the range of each
+// acquisition setting over its records; with --records also those records one per line.
+int Info(int argc, char** argv);
+
 // Runs an export: reads the file one record at a time and hands the selected records to the
 // format's exporter. Returns the exit status.
 int RunExport(const std::string& input, const ExportOptions& options);

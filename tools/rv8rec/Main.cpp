@@ -31,7 +31,7 @@ using rv8::RecordingRecord;
 using namespace rv8rec;
 
 std::string UsageText() {
-    return "usage: rv8rec info FILE\n"
+    return "usage: rv8rec info FILE [--records A-B]\n"
            "       rv8rec verify FILE\n" +
            ExportUsage() +
            "       rv8rec plot FILE [--records A-B] [--size WxH] -o OUT.png|OUT.svg\n"
@@ -40,7 +40,9 @@ std::string UsageText() {
 
 std::string HelpText() {
     return "\n"
-           "info     the settings, the record count, the first and last record time and the state\n"
+           "info     the settings, the record count, the first and last record time, the range of\n"
+           "         each acquisition setting over the records and the state; --records A-B also\n"
+           "         lists those records one per line with their time, rate and settings\n"
            "verify   checks every record; exit status 0 only for an intact file\n"
            "export   converts the records (all, or --records A-B inclusive, or --records A):\n" +
            FormatsHelp() +
@@ -61,79 +63,6 @@ int Usage() {
 int UsageError(const std::string& why) {
     std::fprintf(stderr, "rv8rec: %s\n", why.c_str());
     return Usage();
-}
-
-// Why standard output could not be written (0: no failure seen).
-int g_outputErrno = 0;
-
-void FlushOutput() {
-    errno = 0;
-    if (std::fflush(stdout) != 0 && g_outputErrno == 0) g_outputErrno = errno;
-}
-
-// Exit status for a finished read, with the message on stderr for anything but intact.
-int Outcome(const RecordingReadResult& r, const char* path) {
-    if (!r.headerOk || r.damagedTail) {
-        std::fprintf(stderr, "rv8rec: %s: %s\n", path, r.error.c_str());
-        return r.ioError ? kExitUsage : kExitDamaged;
-    }
-    return kExitIntact;
-}
-
-int Info(const char* path) {
-    uint64_t minFrames = std::numeric_limits<uint64_t>::max(), maxFrames = 0;
-    // The range of the finite rates; records whose rate is NaN or infinite are counted apart,
-    // so that one odd record does not hide the others' rates.
-    double minRate = std::numeric_limits<double>::infinity();
-    double maxRate = -std::numeric_limits<double>::infinity();
-    uint64_t oddRates = 0;
-    const RecordingReadResult r = rv8::ScanRecording(path, [&](const RecordingRecord& rec) {
-        if (rec.frames < minFrames) minFrames = rec.frames;
-        if (rec.frames > maxFrames) maxFrames = rec.frames;
-        if (!std::isfinite(rec.sampleRate)) {
-            ++oddRates;
-        } else {
-            minRate = std::min(minRate, rec.sampleRate);
-            maxRate = std::max(maxRate, rec.sampleRate);
-        }
-        return true;
-    });
-    if (!r.headerOk) return Outcome(r, path);
-    const rv8::RecordingHeader& h = r.header;
-    std::printf("File:            %s\n", path);
-    std::printf("File size:       %" PRIu64 " bytes\n", r.fileSize);
-    std::printf("Format version:  %u\n", static_cast<unsigned>(h.version));
-    std::printf("Channels:        %u\n", static_cast<unsigned>(h.channelCount));
-    std::printf("Sample format:   16-bit signed\n");
-    std::printf("Sample rate:     %s Hz\n", Number(h.sampleRate).c_str());
-    for (std::size_t c = 0; c < h.ranges.size(); ++c) {
-        std::printf("Channel %zu range: %s V to %s V\n", c + 1, Number(h.ranges[c].upper).c_str(),
-                    Number(h.ranges[c].lower).c_str());
-    }
-    std::printf("Created:         %s\n", FormatTime(h.creationTimeUs).c_str());
-    std::printf("Records:         %" PRIu64 "\n", r.recordCount);
-    if (r.recordCount > 0) {
-        std::printf("First record:    %s\n", FormatTime(r.firstTimeUs).c_str());
-        std::printf("Last record:     %s\n", FormatTime(r.lastTimeUs).c_str());
-        std::printf("Frames/record:   %" PRIu64 " to %" PRIu64 "\n", minFrames, maxFrames);
-        std::string rates = oddRates == r.recordCount
-                                ? std::string("none finite")
-                                : Number(minRate) + " Hz to " + Number(maxRate) + " Hz";
-        if (oddRates > 0) {
-            rates += (oddRates == r.recordCount ? " (" : "; ") + std::to_string(oddRates) +
-                     (oddRates == 1 ? " record has" : " records have") +
-                     " a rate that is not a finite number";
-            if (oddRates == r.recordCount) rates += ")";
-        }
-        std::printf("Record rates:    %s\n", rates.c_str());
-    }
-    if (r.damagedTail) {
-        std::printf("State:           damaged tail, %s\n", r.error.c_str());
-    } else {
-        std::printf("State:           intact\n");
-    }
-    FlushOutput();
-    return Outcome(r, path);
 }
 
 int Verify(const char* path) {
@@ -301,8 +230,9 @@ int Plot(int argc, char** argv) {
 int Printed(int status) {
     FlushOutput();
     if (!std::ferror(stdout)) return status;
-    std::fprintf(stderr, "rv8rec: cannot write the output%s%s\n", g_outputErrno != 0 ? ": " : "",
-                 g_outputErrno != 0 ? std::strerror(g_outputErrno) : "");
+    const int e = OutputError();
+    std::fprintf(stderr, "rv8rec: cannot write the output%s%s\n", e != 0 ? ": " : "",
+                 e != 0 ? std::strerror(e) : "");
     return kExitUsage;
 }
 
@@ -331,7 +261,7 @@ int main(int argc, char** argv) {
     }
     if (argc < 3) return Usage();
     const std::string_view command = argv[1];
-    if (command == "info" && argc == 3) return Printed(Info(argv[2]));
+    if (command == "info") return Printed(Info(argc, argv));
     if (command == "verify" && argc == 3) return Printed(Verify(argv[2]));
     if (command == "export") return ExportCommand(argc, argv);
     if (command == "plot") return Plot(argc, argv);

@@ -90,7 +90,7 @@ class CsvExporter final : public Exporter {
                 std::memcpy(p, "nan", 3);
                 p += 3;
             } else if (o_.absoluteTime) {
-                p = writeUtc(p, rec.timeUs, i, rec.sampleRate);
+                p = writeUtc(p, rec.timeUs, i, rec.frames, rec.sampleRate);
             } else if (i < times_.size()) {
                 Text& t = times_[i];
                 if (t.n == 0) fill(t, i / rec.sampleRate);
@@ -152,9 +152,11 @@ class CsvExporter final : public Exporter {
         std::memcpy(t.s, tmp, t.n);
     }
 
-    // "2024-03-01T12:34:56.123456789Z": the record's time plus i / rate, to the nanosecond.
-    char* writeUtc(char* p, int64_t timeUs, uint32_t i, double rate) {
-        const double offsetNs = std::round(static_cast<double>(i) * 1e9 / rate);
+    // "2024-03-01T12:34:56.123456789Z", to the nanosecond: the record's time is that of its
+    // last frame (the end of the measurement), so frame i of F lies (F - 1 - i) / rate before.
+    char* writeUtc(char* p, int64_t timeUs, uint32_t i, uint32_t frames, double rate) {
+        const double before = static_cast<double>(frames) - 1 - static_cast<double>(i);
+        const double offsetNs = -std::round(before * 1e9 / rate);
         if (!(std::fabs(offsetNs) < 9e18)) {
             std::memcpy(p, "nan", 3);
             return p + 3;

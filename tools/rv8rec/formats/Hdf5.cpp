@@ -6,10 +6,12 @@
 #include <hdf5.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <vector>
 
 #include "tools/rv8rec/Common.h"
+#include "tools/rv8rec/Settings.h"
 
 namespace rv8rec {
 
@@ -167,7 +169,8 @@ class Hdf5Exporter final : public Exporter {
                   scalar(g, "sample_rate", H5T_IEEE_F64LE, H5T_NATIVE_DOUBLE, &rec.sampleRate) &&
                   scalar(g, "event_mark", H5T_STD_I32LE, H5T_NATIVE_INT32, &rec.eventMark) &&
                   text(g, "comment", ValidUtf8(rec.comment)) &&
-                  scalar(g, "frames", H5T_STD_U32LE, H5T_NATIVE_UINT32, &rec.frames);
+                  scalar(g, "frames", H5T_STD_U32LE, H5T_NATIVE_UINT32, &rec.frames) &&
+                  settings(g, rec);
         if (ok) {
             const hsize_t dims[2] = {rec.frames, channels_};
             const hid_t space = H5Screate_simple(2, dims, nullptr);
@@ -216,6 +219,36 @@ class Hdf5Exporter final : public Exporter {
         const std::string why = t_lastError.empty() ? Hdf5Message() : t_lastError;
         t_lastError.clear();
         return fail(o_.output + ": " + why);
+    }
+
+    // The acquisition's settings as attributes of the record's group: unknown values (every one
+    // in a version 1 file) as -1, NaN or "unknown". Per-channel arrays cover the first two
+    // channels, the ones the settings describe.
+    bool settings(hid_t g, const rv8::RecordingRecord& rec) const {
+        const rv8::Acquisition& a = rec.acquisition;
+        std::vector<double> sensitivity, level, hysteresis;
+        std::vector<std::string> coupling;
+        std::vector<uint8_t> measured;
+        for (std::size_t c = 0; c < std::min<std::size_t>(channels_, 2); ++c) {
+            sensitivity.push_back(a.channel[c].sensitivity);
+            level.push_back(a.channel[c].triggerLevel);
+            hysteresis.push_back(a.channel[c].triggerHysteresis);
+            coupling.push_back(CouplingName(a.channel[c].coupling));
+            measured.push_back(a.measured(static_cast<int>(c)) ? 1 : 0);
+        }
+        const hsize_t n = measured.size();
+        return scalar(g, "acquisition", H5T_STD_U32LE, H5T_NATIVE_UINT32, &a.number) &&
+               scalar(g, "written_us", H5T_STD_I64LE, H5T_NATIVE_INT64, &rec.writtenUs) &&
+               scalar(g, "record_length", H5T_STD_I32LE, H5T_NATIVE_INT32, &a.recordLength) &&
+               scalar(g, "post_samples", H5T_STD_I32LE, H5T_NATIVE_INT32, &a.postSamples) &&
+               text(g, "measure_mode", MeasureModeName(a.measureMode)) &&
+               text(g, "trigger_source", TriggerSourceName(a.triggerSource)) &&
+               text(g, "trigger_slope", SlopeName(a.triggerSlope)) &&
+               doubles(g, "sensitivity_volts", sensitivity) && texts(g, "coupling", coupling) &&
+               doubles(g, "trigger_level_volts", level) &&
+               doubles(g, "trigger_hysteresis_volts", hysteresis) &&
+               attribute(g, "measured", H5T_STD_U8LE, H5T_NATIVE_UINT8,
+                         H5Screate_simple(1, &n, nullptr), measured.data());
     }
 
     static bool attribute(hid_t loc, const char* name, hid_t fileType, hid_t memType, hid_t space,

@@ -64,8 +64,7 @@ class SigrokExporter final : public Exporter {
 
     bool record(const rv8::RecordingRecord& rec) override {
         if (rec.frames == 0) return true;
-        const Piece piece{rec.offset + rv8::recfile::kRecordHeaderBytes + rec.comment.size(),
-                          rec.frames};
+        const Piece piece{rec.samplesOffset, rec.frames};
         if (o_.split) {
             Session one;
             one.path = SplitName(o_.output, rec.number);

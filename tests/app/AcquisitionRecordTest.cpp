@@ -1,0 +1,178 @@
+// Each acquisition carried whole through the window on the simulated instrument: the settings
+// its samples were taken with and the time its measurement ended reach the chart's readouts and
+// the recording, also on a redraw made after a setting changed, and reach the tools' exports.
+#include <chrono>
+#include <functional>
+
+#include <QTemporaryDir>
+
+#include "core/Ui.h"
+#include "logging/RecordingFile.h"
+#include "tests/app/SimFormFixture.h"
+#include "tests/tools/ToolRun.h"
+
+namespace rv8::testing {
+namespace {
+
+int64_t NowUs() {
+    return std::chrono::duration_cast<std::chrono::microseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+class AcquisitionOnSimulator : public FormOnSimulator {
+  protected:
+    QTemporaryDir dir;
+    QString file;
+
+    void Record(const char* name) {
+        file = dir.filePath(QString::fromLatin1(name));
+        form->Text1->setText(file);
+        form->Check1->click();
+        ASSERT_TRUE(form->writer().isOpen());
+    }
+    RecordingReadResult Stop() {
+        form->Check1->click();
+        return ReadRecording(file.toStdString());
+    }
+};
+
+TEST_F(AcquisitionOnSimulator, ARedrawIsRecordedWithTheSettingsOfTheAcquisitionItRedraws) {
+    Start();
+    Record("redraw.cvx");
+    const int64_t before = NowUs();
+    form->Command2->click();  // "Single" at 100000 samples/s: the 1 kHz sine
+    const int64_t after = NowUs();
+    form->SetSampleFreqTextBox->setText(QStringLiteral("50000"));
+    ASSERT_EQ(form->GetSampleFreqTextBox->text(), " 50000");
+    form->Command1->click();  // "Default!": a redraw of the same samples, recorded
+    const kurvo::Readouts& shown = form->Kurvo1->readouts();
+    EXPECT_EQ(shown.channel[0].frequency, "1.000 kHz");
+    EXPECT_EQ(shown.info, "100 kS/s, 4096 samples");
+    const RecordingReadResult r = Stop();
+
+    ASSERT_EQ(r.records.size(), 2u);
+    const RecordingRecord& first = r.records[0];
+    const RecordingRecord& redraw = r.records[1];
+    EXPECT_EQ(first.sampleRate, 100000);
+    EXPECT_EQ(redraw.sampleRate, 100000);
+    EXPECT_EQ(redraw.samples, first.samples);
+    EXPECT_EQ(redraw.acquisition, first.acquisition);
+    EXPECT_EQ(redraw.timeUs, first.timeUs);  // when the measurement ended, not the redraw
+    EXPECT_GE(redraw.writtenUs, first.writtenUs);
+    EXPECT_GE(first.timeUs, before);
+    EXPECT_LE(first.timeUs, after);
+
+    // The settings after start-up, as the record keeps them.
+    Acquisition expected;
+    expected.number = first.acquisition.number;
+    expected.endTimeUs = first.timeUs;
+    expected.sampleFrequency = 100000;
+    expected.recordLength = 4096;
+    expected.postSamples = form->PostSamples();
+    expected.measureMode = acq::kModeChannel1;
+    expected.triggerSource = acq::kSourceChannel1;
+    expected.triggerSlope = acq::kRising;
+    expected.channel[0] = {4, 0, 0.5, acq::kAC};
+    expected.channel[1] = {0.8, 0, 0.1, acq::kAC};
+    EXPECT_EQ(first.acquisition, expected);
+
+    // The tools see one rate, so the audio export takes the file.
+    const std::string rv8rec = EnvOr("RV8_BIN_DIR", "bin") + "/rv8rec";
+    const ToolRun info = RunTool(rv8rec + " info " + Quote(file.toStdString()));
+    EXPECT_EQ(info.status, 0) << info.err;
+    EXPECT_NE(info.out.find("Record rates:    100000 Hz\n"), std::string::npos) << info.out;
+    const std::string wav = dir.filePath(QStringLiteral("redraw.wav")).toStdString();
+    const ToolRun exported =
+        RunTool(rv8rec + " export " + Quote(file.toStdString()) + " --format wav -o " + Quote(wav));
+    EXPECT_EQ(exported.status, 0) << exported.err;
+
+    // The next acquisition is taken, shown and recorded at the new rate.
+    Record("next.cvx");
+    form->Command2->click();
+    EXPECT_EQ(form->Kurvo1->readouts().info, "50 kS/s, 4096 samples");
+    EXPECT_EQ(Stop().records.at(0).sampleRate, 50000);
+}
+
+// Each setting changed between two acquisitions reaches the next record, and only it.
+TEST_F(AcquisitionOnSimulator, EveryRecordKeepsTheSettingsItsSamplesWereTakenWith) {
+    struct Case {
+        const char* name;
+        std::function<void(Form1&)> change;
+        std::function<void(Acquisition&)> expect;  // the change, on the previous record's value
+    };
+    const Case cases[] = {
+        {"DC on channel 2", [](Form1& f) { SelectItem(*f.SetCoupCh2Combo, 1); },
+         [](Acquisition& a) { a.channel[1].coupling = acq::kDC; }},
+        {"channel 1 level up", [](Form1& f) { f.TrigLevelCh1UpButton->click(); },
+         [](Acquisition& a) { a.channel[0].triggerLevel = 0.4; }},
+        {"channel 2 hysteresis up", [](Form1& f) { f.TrigHysCh2UpButton->click(); },
+         [](Acquisition& a) { a.channel[1].triggerHysteresis = 0.14; }},
+        {"falling slope", [](Form1& f) { SelectItem(*f.TrigModeCombo, 1); },
+         [](Acquisition& a) { a.triggerSlope = acq::kFalling; }},
+        {"trigger on channel 2", [](Form1& f) { SelectItem(*f.TrigSourceCombo, 1); },
+         [](Acquisition& a) { a.triggerSource = acq::kSourceChannel2; }},
+        {"no trigger", [](Form1& f) { SelectItem(*f.TrigSourceCombo, 2); },
+         [](Acquisition& a) { a.triggerSource = acq::kSourceNone; }},
+        {"chop", [](Form1& f) { SelectItem(*f.MeasureModeCombo, 2); },
+         [](Acquisition& a) { a.measureMode = acq::kModeChop; }},
+        {"record length 1024", [](Form1& f) { SelectItem(*f.RecordlenthCombo, 7); },
+         [](Acquisition& a) {
+             a.recordLength = 1024;
+             a.postSamples = 512;
+         }},
+    };
+    Start();
+    Record("settings.cvx");
+    form->Command2->click();
+    Acquisition expected = form->LastAcquisition();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        c.change(*form);
+        form->Command2->click();
+        c.expect(expected);
+        expected.number = form->LastAcquisition().number;
+        expected.endTimeUs = form->LastAcquisition().endTimeUs;
+        EXPECT_EQ(form->LastAcquisition(), expected);
+    }
+    const RecordingReadResult r = Stop();
+    ASSERT_EQ(r.records.size(), std::size(cases) + 1);
+    EXPECT_EQ(r.records.back().acquisition, expected);
+    EXPECT_EQ(r.records.back().frames, 1024u);
+}
+
+// rv8rec export --time absolute: frame i of a record lies (F - 1 - i) / rate before the end of
+// its measurement. The simulator takes 300 ms per measurement, so the time the record was
+// written is well after that end.
+TEST_F(AcquisitionOnSimulator, AbsoluteTimesEndAtTheEndOfTheMeasurement) {
+    Start({{"RV8SIM_ACQ_MS", "300"}});
+    form->SetSampleFreqTextBox->setText(QStringLiteral("1000"));
+    Record("timed.cvx");
+    const int64_t before = NowUs();
+    form->Command2->click();
+    const RecordingReadResult r = Stop();
+    ASSERT_EQ(r.records.size(), 1u);
+    const int64_t end = r.records[0].timeUs;
+    EXPECT_GE(end - before, 290'000);  // the measurement took its time
+    const std::string rv8rec = EnvOr("RV8_BIN_DIR", "bin") + "/rv8rec";
+    const ToolRun csv = RunTool(rv8rec + " export " + Quote(file.toStdString()) +
+                                " --time absolute | sed -n '2p;$p'");
+    ASSERT_EQ(csv.status, 0) << csv.err;
+    // "0,2026-12-08T14:36:30.080000Z,..." for frame 0 and frame 4095: parse their UTC times.
+    const auto timeOf = [](const std::string& row) {
+        const std::size_t a = row.find(',') + 1;
+        const QDateTime t = QDateTime::fromString(
+            QString::fromStdString(row.substr(a, row.find(',', a) - a)), Qt::ISODateWithMs);
+        EXPECT_TRUE(t.isValid()) << row;
+        return t.toMSecsSinceEpoch() * 1000;
+    };
+    const std::size_t cut = csv.out.find('\n');
+    ASSERT_NE(cut, std::string::npos) << csv.out;
+    const int64_t first = timeOf(csv.out.substr(0, cut));
+    const int64_t last = timeOf(csv.out.substr(cut + 1));
+    EXPECT_NEAR(static_cast<double>(end - first), 4.095e6, 50'000);
+    EXPECT_NEAR(static_cast<double>(end - last), 0, 1'000);
+}
+
+}  // namespace
+}  // namespace rv8::testing
