@@ -23,7 +23,9 @@ namespace rv8rec {
 namespace {
 
 constexpr std::size_t kBufferBytes = 1 << 20;
+constexpr std::size_t kFirstBufferBytes = 64 << 10;
 constexpr std::size_t kMaxCachedChannels = 8;      // 1.5 MB of text cache per channel
+constexpr uint64_t kCacheAfterRows = 4096;         // small exports format every number
 constexpr std::size_t kMaxCachedFrames = 1 << 20;  // 24 MB of time text at most
 
 // A formatted number; n == 0 until it is formatted.
@@ -46,7 +48,9 @@ class CsvExporter final : public Exporter {
         channels_ = h.channelCount;
         // Record number, time (up to 64 characters of UTC time), channels, line end.
         rowMax_ = 16 + 64 + static_cast<std::size_t>(channels_) * (kNumberChars + 1) + 1;
-        buf_.resize(std::max(kBufferBytes, 4 * rowMax_) + kNumberChars);
+        // A small buffer first, the full one once the first is filled (see flush()).
+        bufSize_ = std::max(kFirstBufferBytes, 4 * rowMax_) + kNumberChars;
+        buf_ = std::make_unique_for_overwrite<char[]>(bufSize_);
         std::string line = "record";
         line += o_.delimiter;
         line += o_.absoluteTime ? "time_utc" : "time_s";
@@ -57,10 +61,10 @@ class CsvExporter final : public Exporter {
             half_.push_back((range.upper - range.lower) / 2);
             line += o_.delimiter;
             line += "ch" + std::to_string(c + 1) + "_V";
-            volts_.emplace_back(c < kMaxCachedChannels ? std::make_unique<Text[]>(65536) : nullptr);
+            volts_.emplace_back(nullptr);  // made once the export is long enough to gain from it
         }
         line += '\n';
-        std::memcpy(buf_.data(), line.data(), line.size());
+        std::memcpy(buf_.get(), line.data(), line.size());
         used_ = line.size();
         return true;
     }
@@ -78,11 +82,22 @@ class CsvExporter final : public Exporter {
             times_.size() < std::min<std::size_t>(rec.frames, kMaxCachedFrames)) {
             times_.resize(std::min<std::size_t>(rec.frames, kMaxCachedFrames));
         }
+        rows_ += rec.frames;
+        if (rows_ >= kCacheAfterRows) {
+            for (std::size_t c = 0; c < std::min<std::size_t>(channels_, kMaxCachedChannels); ++c)
+                if (!volts_[c]) volts_[c] = std::make_unique<Text[]>(65536);
+        }
         const int16_t* samples = rec.samples.data();
         const char d = o_.delimiter;
         for (uint32_t i = 0; i < rec.frames; ++i) {
-            if (buf_.size() - kNumberChars - used_ < rowMax_ && !flush()) return false;
-            char* p = buf_.data() + used_;
+            if (bufSize_ - kNumberChars - used_ < rowMax_) {
+                if (!flush()) return false;
+                if (bufSize_ < kBufferBytes) {  // a long export: the full buffer from here on
+                    bufSize_ = std::max(kBufferBytes, 4 * rowMax_) + kNumberChars;
+                    buf_ = std::make_unique_for_overwrite<char[]>(bufSize_);
+                }
+            }
+            char* p = buf_.get() + used_;
             std::memcpy(p, number, numberLen);
             p += numberLen;
             *p++ = d;
@@ -112,7 +127,7 @@ class CsvExporter final : public Exporter {
                 }
             }
             *p++ = '\n';
-            used_ = static_cast<std::size_t>(p - buf_.data());
+            used_ = static_cast<std::size_t>(p - buf_.get());
         }
         return true;
     }
@@ -196,7 +211,7 @@ class CsvExporter final : public Exporter {
     bool flush() {
         std::size_t done = 0;
         while (done < used_) {
-            const ssize_t n = ::write(fd_, buf_.data() + done, used_ - done);
+            const ssize_t n = ::write(fd_, buf_.get() + done, used_ - done);
             if (n < 0 && errno == EINTR) continue;
             if (n <= 0) {
                 used_ = 0;
@@ -214,7 +229,9 @@ class CsvExporter final : public Exporter {
     OutputFile out_;
     int fd_ = 1;
     bool toFile_ = false;
-    std::vector<char> buf_;
+    std::unique_ptr<char[]> buf_;
+    std::size_t bufSize_ = 0;
+    uint64_t rows_ = 0;
     std::size_t used_ = 0, rowMax_ = 0;
     uint16_t channels_ = 0;
     std::vector<double> mid_, half_;

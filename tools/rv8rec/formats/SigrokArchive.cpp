@@ -30,8 +30,7 @@ zip_int64_t ArchiveFile::command(void* data, zip_uint64_t len, zip_source_cmd_t 
             fd_ = out_.open(path_, input_, OutputNeeds::RegularFile, why, batch_);
             if (fd_ < 0) return failed(ZIP_ER_OPEN, why);
             pos_ = size_ = 0;
-            buf_.clear();
-            buf_.reserve(kBuffer);
+            buf_.clear();  // grows to kBuffer as the archive is written
             return 0;
         }
         case ZIP_SOURCE_WRITE: {
