@@ -93,8 +93,10 @@ std::string FormatNames(bool (*which)(const ExportFormat&), std::string_view sep
 
 std::string ExportUsage() {
     std::string names;
-    for (const ExportFormat& f : kFormats)
-        names += (names.empty() ? "" : "|") + std::string(f.name);
+    for (const ExportFormat& f : kFormats) {
+        if (!names.empty()) names += '|';
+        names += f.name;
+    }
     return "       rv8rec export FILE [--format " + names +
            "] [-o OUT] [--records A-B]\n"
            "                          [--split] [--delimiter C] [--decimal C] [--time "
