@@ -126,10 +126,7 @@ class SigrokExporter final : public Exporter {
             src->fd = fd_;
             src->channels = header_.channelCount;
             src->channel = c;
-            const rv8::ChannelRange range =
-                c < header_.ranges.size() ? header_.ranges[c] : rv8::ChannelRange{};
-            src->mid = (range.upper + range.lower) / 2;
-            src->half = (range.upper - range.lower) / 2;
+            src->lut = lut(c);
             src->failure = &readFailure_;
             src->session = &s;
             zip_error_init(&src->error);
@@ -151,6 +148,24 @@ class SigrokExporter final : public Exporter {
         return fail(msg);
     }
 
+    // Volts by sample value (as uint16) for channel c, made when a session first needs it and
+    // kept for the next ones (--split): 256 KB per channel, at most kMaxSigrokChannels.
+    const float* lut(uint16_t c) {
+        if (luts_.size() <= c) luts_.resize(c + 1u);
+        std::vector<float>& t = luts_[c];
+        if (t.empty()) {
+            const rv8::ChannelRange range =
+                c < header_.ranges.size() ? header_.ranges[c] : rv8::ChannelRange{};
+            t.resize(65536);
+            for (uint32_t u = 0; u < 65536; ++u) {
+                const double v = static_cast<int16_t>(static_cast<uint16_t>(u));
+                t[u] = static_cast<float>((range.upper + range.lower) / 2 +
+                                          v * ((range.upper - range.lower) / 2) / 32768.0);
+            }
+        }
+        return t.data();
+    }
+
     // Adds an entry; the archive owns the source from here on.
     static bool add(zip_t* za, const char* name, zip_source_t* src,
                     zip_int32_t method = ZIP_CM_STORE) {
@@ -168,6 +183,7 @@ class SigrokExporter final : public Exporter {
     rv8::RecordingHeader header_;
     int fd_ = -1;
     std::string readFailure_;
+    std::vector<std::vector<float>> luts_;
     OutputBatch batch_;  // --split: every session renamed into place at the end
     Session session_;
     OneRate rate_;

@@ -40,7 +40,7 @@ struct ChannelSource {
     int fd = -1;  // the recording (the exporter's)
     uint16_t channels = 0;
     uint16_t channel = 0;
-    double mid = 0, half = 0;  // volts = mid + sample * half / 32768
+    const float* lut = nullptr;  // volts by sample value (as uint16), the exporter's
     const Session* session = nullptr;
     std::string* failure = nullptr;  // the reason of a read failure, for the message
     zip_error_t error;

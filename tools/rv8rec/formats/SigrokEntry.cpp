@@ -84,10 +84,8 @@ bool ChannelSource::nextBlock() {
         }
         const uint8_t* src = raw.data() + 2u * channel;
         float* d = out.data() + i;
-        for (uint32_t j = 0; j < k; ++j, src += frameBytes) {
-            const double v = static_cast<int16_t>(static_cast<uint16_t>(src[0] | (src[1] << 8)));
-            d[j] = static_cast<float>(mid + v * half / 32768.0);
-        }
+        for (uint32_t j = 0; j < k; ++j, src += frameBytes)
+            d[j] = lut[static_cast<uint16_t>(src[0] | (src[1] << 8))];
         frame += k;
         i += k;
     }
