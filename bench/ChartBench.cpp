@@ -13,6 +13,7 @@
 
 #include "bench/BenchData.h"
 #include "bench/Benchmarks.h"
+#include "core/ChartGeometry.h"
 #include "display/Kurvo.h"
 #include "display/KurvoMath.h"
 #include "display/KurvoRaster.h"
@@ -35,7 +36,7 @@ void BM_ChartPlot(benchmark::State& state, Signal signal, int frames) {
     chart.BothChannels(true);
     QWidget& widget = chart;
     QImage target(kWidth, kHeight, QImage::Format_RGB32);
-    const int16_t scale = static_cast<int16_t>(frames / 512);
+    const int16_t scale = static_cast<int16_t>(frames / chart::kFramesPerScaleStep);
     for (auto _ : state) {
         chart.HorizontalScale(scale);
         chart.PlotBuffer(data[0], 2, static_cast<int16_t>(frames));
@@ -74,7 +75,8 @@ void BM_RasterFill(benchmark::State& state) {
     std::vector<uint32_t> grid(kWidth * kHeight), frame(kWidth * kHeight);
     const kurvo::Surface gridSurface{grid.data(), kWidth, kHeight, kWidth * 4};
     const kurvo::Surface frameSurface{frame.data(), kWidth, kHeight, kWidth * 4};
-    kurvo::DrawGraticule(gridSurface, 10, 8, 0xFF000000u, 0xFF383838u, 0xFF6A6A6Au);
+    kurvo::DrawGraticule(gridSurface, chart::kDivisionsX, chart::kDivisionsY, 0xFF000000u,
+                         0xFF383838u, 0xFF6A6A6Au);
     std::vector<kurvo::MinMax> minMax(kWidth);
     std::vector<kurvo::RowSpan> spans(kWidth);
     std::vector<int> top[2], bottom[2];

@@ -16,15 +16,13 @@
 // The display pass and the logging step are timed at the link: this program is linked with
 // --wrap for DisplayPass::DisplayPaint and Recorder::LoggingStep (bench/CMakeLists.txt), which
 // sends the window's calls through the clocks below. Painting is timed by an application event
-// filter around the delivery of each update request.
+// filter around the delivery of each update request (the measuring instruments: E2eProbes.h).
 //
 // Prints its progress, then one summary row per figure (see BenchSummary.h).
 #include <QApplication>
 #include <QCheckBox>
 #include <QElapsedTimer>
-#include <QEvent>
 #include <QEventLoop>
-#include <QFile>
 #include <QStyleFactory>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -33,19 +31,14 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <ctime>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include <sys/resource.h>
-#include <unistd.h>
-
 #include "app/Form1.h"
 #include "app/PreciseTimers.h"
 #include "bench/BenchSummary.h"
-#include "core/Messages.h"
+#include "bench/E2eProbes.h"
 #include "core/Ui.h"
 #include "driver/Rv8Library.h"
 
@@ -90,241 +83,16 @@ namespace rv8::bench {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 int kRunSeconds = 10;
 constexpr int kSteadySecond = 2;   // memory growth is measured from here to the end of a run
 constexpr double kCeiling = 50.0;  // acquisitions per second: one per 20 ms tick at most
 constexpr double kMinFraction = 0.95;
-constexpr auto kInterval = std::chrono::milliseconds(20);  // the window's timer
 constexpr double kMaxInstrumentMs = 0.3;
 constexpr double kMaxPassAndLoggingMs = 0.35;
 constexpr double kMaxLatenessMs = 0.1;
 int kRuns = 3;                         // per view
 constexpr double kMaxGrowthMiB = 2.0;  // "none beyond noise"
 constexpr double kMaxStartupMs = 300.0;
-
-// Forwards every call to the loaded library and counts the measurements that delivered data,
-// and the time spent inside the instrument for them.
-class CountingDriver final : public Rv8Driver {
-  public:
-    explicit CountingDriver(Rv8Driver& d) : d_(d) {}
-    long measurements = 0;
-    double instrumentSeconds = 0;
-    long cycles = 0;  // intervals between two measurements that followed each other
-    double cycleSeconds = 0;
-    Clock::time_point lastStart{};
-    double handlerSeconds = 0;  // from StartMeasurement to the end of the tick's handler
-    // The timer's lateness: from the end of the 20 ms interval the handler restarted as it
-    // returned to the next StartMeasurement, the tick handler's first call.
-    Clock::time_point tickHandledAt{};
-    double latenessSeconds = 0;
-    long latenessCount = 0;
-
-    // Called after the window's tick handler has returned (the timer was restarted just before).
-    void tickHandled() {
-        tickHandledAt = Clock::now();
-        if (lastStart != Clock::time_point{})
-            handlerSeconds += std::chrono::duration<double>(tickHandledAt - lastStart).count();
-    }
-    // Between runs: the next tick follows a click, not an interval.
-    void forgetTick() { tickHandledAt = {}; }
-
-    void InitInstrument(int32_t mode) override { d_.InitInstrument(mode); }
-    void ExitInstrument() override { d_.ExitInstrument(); }
-    void GetSerialNumber(int32_t& serial) override { d_.GetSerialNumber(serial); }
-    void GetCalibrationDate(int32_t& word) override { d_.GetCalibrationDate(word); }
-    int32_t GetMaxSampleFrequency() override { return d_.GetMaxSampleFrequency(); }
-    int32_t GetMaxRecordLength() override { return d_.GetMaxRecordLength(); }
-    int32_t StartMeasurement() override {
-        const auto t0 = Clock::now();
-        if (lastStart != Clock::time_point{} && t0 - lastStart < std::chrono::milliseconds(200)) {
-            ++cycles;
-            cycleSeconds += std::chrono::duration<double>(t0 - lastStart).count();
-        }
-        lastStart = t0;
-        if (tickHandledAt != Clock::time_point{}) {
-            const double late =
-                std::chrono::duration<double>(t0 - tickHandledAt - kInterval).count();
-            latenessSeconds += late;
-            ++latenessCount;
-            tickHandledAt = {};
-        }
-        const int32_t r = d_.StartMeasurement();
-        instrumentSeconds += std::chrono::duration<double>(Clock::now() - t0).count();
-        return r;
-    }
-    void GetMeasurementRaw(uint16_t& ch1First, uint16_t& ch2First) override {
-        const auto t0 = Clock::now();
-        d_.GetMeasurementRaw(ch1First, ch2First);
-        instrumentSeconds += std::chrono::duration<double>(Clock::now() - t0).count();
-        ++measurements;
-    }
-    void SetMeasureMode(int32_t mode) override { d_.SetMeasureMode(mode); }
-    int32_t GetMeasureMode() override { return d_.GetMeasureMode(); }
-    void SetRecordLength(int32_t samples) override { d_.SetRecordLength(samples); }
-    int32_t GetRecordLength() override { return d_.GetRecordLength(); }
-    void SetPostSamples(int32_t samples) override { d_.SetPostSamples(samples); }
-    int32_t GetPostSamples() override { return d_.GetPostSamples(); }
-    void SetSampleFrequency(int32_t& frequency) override { d_.SetSampleFrequency(frequency); }
-    int32_t GetSampleFrequency() override { return d_.GetSampleFrequency(); }
-    void SetSensitivity(int32_t channel, double& volts) override {
-        d_.SetSensitivity(channel, volts);
-    }
-    void GetSensitivity(int32_t channel, double& volts) override {
-        d_.GetSensitivity(channel, volts);
-    }
-    void SetCoupling(int32_t channel, uint8_t code) override { d_.SetCoupling(channel, code); }
-    uint8_t GetCoupling(int32_t channel) override { return d_.GetCoupling(channel); }
-    void SetTriggerSource(int32_t code) override { d_.SetTriggerSource(code); }
-    int32_t GetTriggerSource() override { return d_.GetTriggerSource(); }
-    void SetTriggerMode(uint8_t code) override { d_.SetTriggerMode(code); }
-    uint8_t GetTriggerMode() override { return d_.GetTriggerMode(); }
-    void SetTriggerLevel(int32_t channel, double volts) override {
-        d_.SetTriggerLevel(channel, volts);
-    }
-    void GetTriggerLevel(int32_t channel, double& volts) override {
-        d_.GetTriggerLevel(channel, volts);
-    }
-    void SetTriggerHys(int32_t channel, double volts) override { d_.SetTriggerHys(channel, volts); }
-    void GetTriggerHys(int32_t channel, double& volts) override {
-        d_.GetTriggerHys(channel, volts);
-    }
-    void SetTriggerTimeOut(int32_t timeout) override { d_.SetTriggerTimeOut(timeout); }
-    int32_t GetTriggerTimeOut() override { return d_.GetTriggerTimeOut(); }
-
-  private:
-    Rv8Driver& d_;
-};
-
-// Answers every message at once and remembers it; a measurement with a message is suspect.
-class RecordingMessages final : public Messages {
-  public:
-    int count = 0;
-    void show(const QString& title, const QString& text, MessageIcon) override {
-        ++count;
-        std::fprintf(stderr, "message: %s: %s\n", qPrintable(title), qPrintable(text));
-    }
-};
-
-// Notes the time of the first paint of the watched widget.
-class FirstPaint final : public QObject {
-  public:
-    bool seen = false;
-    Clock::time_point at{};
-    QEventLoop loop;
-
-  protected:
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        if (event->type() == QEvent::Paint && !seen) {
-            seen = true;
-            at = Clock::now();
-            loop.quit();
-        }
-        return QObject::eventFilter(watched, event);
-    }
-};
-
-// Times the delivery of every update request (the window's painting and the flush of its
-// backing store), wherever it goes; an update request delivered inside another one is part of
-// the outer one.
-class PaintClock final : public QObject {
-  public:
-    struct Totals {
-        double seconds = 0;
-        long count = 0;
-    };
-    Totals totals() const { return t_; }
-
-  protected:
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        if (event->type() != QEvent::UpdateRequest || inside_) return false;
-        inside_ = true;
-        const auto t0 = Clock::now();
-        watched->event(event);
-        t_.seconds += std::chrono::duration<double>(Clock::now() - t0).count();
-        ++t_.count;
-        inside_ = false;
-        return true;
-    }
-
-  private:
-    Totals t_;
-    bool inside_ = false;
-};
-
-// CPU time of the process so far (user + system, all threads), in seconds.
-double CpuSeconds() {
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    auto s = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec * 1e-6; };
-    return s(u.ru_utime) + s(u.ru_stime);
-}
-
-// The baselines, measured in the same run: the median time of a memcpy of one record's samples
-// (130000 frames x 2 channels x 2 bytes) between two 20 ms sleeps, as the loop meets its data;
-// and the kernel's own lateness for a 20 ms sleep (clock_nanosleep), the floor any timer has.
-struct Baselines {
-    double memcpySeconds = 0;
-    double sleepLatenessSeconds = 0;
-};
-
-double Median(std::vector<double> v) {
-    if (v.empty()) return 0;
-    std::sort(v.begin(), v.end());
-    const std::size_t n = v.size();
-    return n % 2 == 1 ? v[n / 2] : 0.5 * (v[n / 2 - 1] + v[n / 2]);
-}
-
-Baselines MeasureBaselines(int samples) {
-    std::vector<char> from(130000 * 2 * 2, 1);
-    std::vector<char> to(from.size());
-    std::vector<double> copies;
-    std::vector<double> late;
-    for (int i = 0; i < samples; ++i) {
-        const auto asleep = Clock::now();
-        const timespec interval{0, std::chrono::nanoseconds(kInterval).count()};
-        clock_nanosleep(CLOCK_MONOTONIC, 0, &interval, nullptr);
-        const auto t0 = Clock::now();
-        late.push_back(std::chrono::duration<double>(t0 - asleep - kInterval).count());
-        std::memcpy(to.data(), from.data(), from.size());
-        asm volatile("" : : "r"(to.data()) : "memory");
-        copies.push_back(std::chrono::duration<double>(Clock::now() - t0).count());
-        from[static_cast<std::size_t>(i) % from.size()] = static_cast<char>(i);
-    }
-    return {Median(copies), Median(late)};
-}
-
-// A value of /proc/self/status in KiB ("VmRSS", "VmHWM"); -1 if missing.
-long StatusKiB(const char* key) {
-    QFile f(QStringLiteral("/proc/self/status"));
-    if (!f.open(QIODevice::ReadOnly)) return -1;
-    const QByteArray prefix = QByteArray(key) + ':';
-    for (const QByteArray& line : f.readAll().split('\n')) {
-        if (line.startsWith(prefix))
-            return line.mid(prefix.size()).trimmed().split(' ')[0].toLong();
-    }
-    return -1;
-}
-
-// Seconds since this process started: /proc/self/stat's start time (in clock ticks since boot)
-// against the boot-time clock. The start time has the resolution of a clock tick (10 ms).
-double SecondsSinceProcessStart() {
-    QFile f(QStringLiteral("/proc/self/stat"));
-    if (!f.open(QIODevice::ReadOnly)) return -1;
-    const QByteArray stat = f.readAll();
-    // Fields after the command name, which is in parentheses and may contain spaces.
-    const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
-    if (fields.size() < 20) return -1;
-    const double start = fields[19].toDouble() / static_cast<double>(sysconf(_SC_CLK_TCK));
-    timespec now{};
-    clock_gettime(CLOCK_BOOTTIME, &now);
-    return static_cast<double>(now.tv_sec) + now.tv_nsec * 1e-9 - start;
-}
-
-double MiB(long kib) {
-    return static_cast<double>(kib) / 1024.0;
-}
 
 struct RunResult {
     double rate = 0;          // acquisitions per second

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "core/ChartGeometry.h"
 #include "core/Numbers.h"
 #include "core/Samples.h"
 
@@ -28,7 +29,7 @@ DisplayPass::Window DisplayPass::TimeWindow(int32_t recordLength, int position, 
         start = static_cast<int64_t>(
             std::floor(static_cast<double>(position) * recordLength / positionMax));
     }
-    int64_t frames = 512 * static_cast<int64_t>(scale);
+    int64_t frames = chart::kFramesPerScaleStep * static_cast<int64_t>(scale);
     if (start + frames > recordLength) start = recordLength - frames;
     // A window wider than the record starts at 0 and shows the frames that exist.
     if (start < 0) start = 0;

@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "core/ChartGeometry.h"
 #include "display/KurvoImage.h"
 #include "display/KurvoMath.h"
 #include "display/KurvoRaster.h"
@@ -18,8 +19,6 @@ namespace rv8 {
 
 namespace {
 
-constexpr int kDivX = 10;
-constexpr int kDivY = 8;
 constexpr QRgb kBackground = 0xFF000000u;
 constexpr QRgb kGridDim = 0xFF383838u;
 constexpr QRgb kGridCentre = 0xFF6A6A6Au;
@@ -59,7 +58,7 @@ void Kurvo::BothChannels(bool both) {
 }
 
 void Kurvo::HorizontalScale(int16_t scale) {
-    const int16_t limited = std::clamp<int16_t>(scale, 1, 32);
+    const int16_t limited = std::clamp<int16_t>(scale, 1, chart::kMaxScaleSteps);
     if (limited == hscale_) return;  // the display pass sets it before every plot
     hscale_ = limited;
     invalidate();
@@ -161,7 +160,8 @@ void Kurvo::buildGrid() {
     grid_ = QImage(sz, QImage::Format_RGB32);
     // The centre cross's ticks keep their length on a sharper screen.
     const int tick = std::max(2, static_cast<int>(std::lround(2 * pixelRatio())));
-    kurvo::DrawGraticule(SurfaceOf(grid_), kDivX, kDivY, kBackground, kGridDim, kGridCentre, tick);
+    kurvo::DrawGraticule(SurfaceOf(grid_), chart::kDivisionsX, chart::kDivisionsY, kBackground,
+                         kGridDim, kGridCentre, tick);
 }
 
 void Kurvo::fadeTraces() {

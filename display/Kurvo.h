@@ -10,8 +10,27 @@
 // has twice the pixels each way (picture() then returns an image of that many pixels, with
 // that ratio set), so traces and texts stay sharp instead of being enlarged.
 //
-// The code is split by concern: Kurvo.cpp plots and composes the traces, KurvoCaptions.cpp
-// keeps the readouts' settings and composes the caption layer, KurvoInput.cpp the mouse.
+// The chart's files (the library rv8_chart), each one concern:
+//   Kurvo.h, Kurvo.cpp        this widget: its members, the plots, persistence, and composing a
+//                             picture from the graticule, the traces and the captions
+//   KurvoCaptions.cpp         the readouts' settings and the caption layer of a picture
+//   KurvoInput.cpp            the mouse: wheel zoom, drag, the cursor readout's position
+//   KurvoMath.h/.cpp          arithmetic: value to row, frames per column, min/max per column,
+//                             zoom and pan of a range, trace and text colours, fading
+//   KurvoRaster.h/.cpp        pixel loops on plain 32-bit rows: graticule, trace spans, fading,
+//                             blending captions and glyphs
+//   KurvoImage.h              a QImage's pixels as the pixel loops take them
+//   KurvoReadouts.h/.cpp      what the captions say and where: scales, axis labels, trigger
+//                             marks, measurement texts, over-range notes, peaks, the cursor
+//   KurvoText.h/.cpp          how numbers are written: SI prefixes, times, frequencies, volts
+//   KurvoOverlay.h/.cpp       draws the readouts, each text on a dark backing, from glyph images
+//                             rendered once
+//   Measurements.h/.cpp       measures a record: extremes, mean, rms, period, over range; finds
+//                             a spectrum's peak
+//   MeasureBlocks.h/.cpp      the measurements' vector loop (plain, SSE2, AVX2)
+//   Spektra.h/.cpp            the spectrum component: 1024 samples to 513 amplitude bins
+// and core/ChartGeometry.h: the graticule's divisions and the frames of a Scale step, shared with
+// the window's controls.
 #pragma once
 
 #include <array>
@@ -43,8 +62,9 @@ class Kurvo : public QWidget {
     void ShownChannel(int16_t channel);
     // true: both channels drawn.
     void BothChannels(bool both);
-    // Width of the time view in blocks of 512 frames (1..32, other values limited to it); the
-    // time per division follows from the frames drawn and the sample frequency.
+    // Width of the time view in blocks of chart::kFramesPerScaleStep (512) frames (1 to
+    // chart::kMaxScaleSteps, 32; other values limited to it; core/ChartGeometry.h); the time per
+    // division follows from the frames drawn and the sample frequency.
     void HorizontalScale(int16_t scale);
     // 0 off, 1 on: earlier traces stay visible and fade.
     void PersistenceMode(int16_t mode);

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 
+#include "core/ChartGeometry.h"
 #include "display/Kurvo.h"
 #include "display/KurvoImage.h"
 
@@ -12,7 +13,6 @@ namespace rv8 {
 
 namespace {
 
-constexpr int kFramesPerScale = 512;
 constexpr QRgb kCaption = 0xFF8C8C8Cu;
 
 double Valid(double v) {
@@ -118,7 +118,7 @@ void Kurvo::buildCaption(int width) {
     p.setFont(f);
     p.setPen(QColor::fromRgb(kCaption));
     p.drawText(QRect(0, 0, w, 14), Qt::AlignLeft | Qt::AlignVCenter,
-               QStringLiteral("%1 x %2 frames").arg(kFramesPerScale).arg(hscale_));
+               QStringLiteral("%1 x %2 frames").arg(chart::kFramesPerScaleStep).arg(hscale_));
     captionScale_ = hscale_;
 }
 

@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <type_traits>
 #include <vector>
 
 namespace rv8::kurvo {
@@ -29,13 +28,6 @@ void Blend(const Surface& frame, const QImage& tile, int x, int y) {
 int Clamp(int v, int lo, int hi) {
     return std::max(lo, std::min(v, hi));
 }
-
-struct Box {
-    int x, y, w, h;
-    bool overlaps(const Box& o) const {
-        return x < o.x + o.w && o.x < x + w && y < o.y + o.h && o.y < y + h;
-    }
-};
 
 }  // namespace
 
@@ -159,120 +151,143 @@ QImage KurvoOverlay::marker(Style style, uint32_t colour) {
 void KurvoOverlay::draw(const Surface& frame, const Readouts& r, const ReadoutInputs& in,
                         const std::array<uint32_t, 2>& channelText, double scale) {
     setScale(scale);
-    const int W = frame.width;
-    const int H = frame.height;
-    const double s = scale;
-    const int margin = static_cast<int>(std::lround(3 * s));
-    const int top = static_cast<int>(std::lround(10 * s));  // below the trigger point marker
-    const int lineH = lineHeight_;
-    auto put = [&](const auto& t, int x, int y) {
-        if constexpr (std::is_same_v<std::decay_t<decltype(t)>, TextRun>) {
-            drawText(frame, t, x, y);
-        } else {
-            Blend(frame, t, x, y);
-        }
-        return Box{x, y, t.width(), t.height()};
-    };
+    Layout at{frame, r, in, channelText};
+    at.margin = static_cast<int>(std::lround(3 * scale));
+    at.top = static_cast<int>(std::lround(10 * scale));  // below the trigger point marker
+    drawEdgeMarkers(at);
+    drawFootCaptions(at);
+    drawMeasurementStrip(at);
+    drawOverRangeNotes(at);
+    drawSpectrumPeaks(at);
+    drawCursor(at);
+}
 
-    // Markers at the edges: the trigger point at the top, the trigger level at the right.
-    int rightMarkerWidth = 0;
-    if (r.triggerPointX >= 0) {
+KurvoOverlay::Box KurvoOverlay::put(const Layout& at, const TextRun& t, int x, int y) {
+    drawText(at.frame, t, x, y);
+    return Box{x, y, t.width(), t.height()};
+}
+
+KurvoOverlay::Box KurvoOverlay::put(const Layout& at, const QImage& image, int x, int y) {
+    Blend(at.frame, image, x, y);
+    return Box{x, y, image.width(), image.height()};
+}
+
+// The trigger point at the top edge, the trigger level at the right edge.
+void KurvoOverlay::drawEdgeMarkers(Layout& at) {
+    const int W = at.frame.width;
+    const int H = at.frame.height;
+    if (at.r.triggerPointX >= 0) {
         const QImage m = marker(Style::MarkerDown, kMarker);
-        put(m, Clamp(r.triggerPointX - m.width() / 2, 0, W - m.width()), 0);
+        put(at, m, Clamp(at.r.triggerPointX - m.width() / 2, 0, W - m.width()), 0);
     }
     for (int c = 0; c < 2; ++c) {
-        if (r.channel[c].triggerLevelRow < 0) continue;
-        const QImage m = marker(Style::MarkerLeft, channelText[c]);
-        rightMarkerWidth = m.width();
-        put(m, W - m.width(),
-            Clamp(r.channel[c].triggerLevelRow - m.height() / 2, 0, H - m.height()));
+        if (at.r.channel[c].triggerLevelRow < 0) continue;
+        const QImage m = marker(Style::MarkerLeft, at.channelText[c]);
+        at.rightMarkerWidth = m.width();
+        put(at, m, W - m.width(),
+            Clamp(at.r.channel[c].triggerLevelRow - m.height() / 2, 0, H - m.height()));
     }
+}
 
-    // The foot: the graticule lines' labels at the bottom, the scales and the record above.
-    const int axisY = H - lineH;
-    for (const AxisLabel& a : r.axis) {
+// The foot: the graticule lines' labels at the bottom, the scales and the record above them.
+void KurvoOverlay::drawFootCaptions(const Layout& at) {
+    const int W = at.frame.width;
+    const int axisY = at.frame.height - lineHeight_;
+    for (const AxisLabel& a : at.r.axis) {
         const TextRun t = text(a.text, Style::Plain, kPlainText);
-        put(t, Clamp(a.x - t.width() / 2, 0, W - t.width()), axisY);
+        put(at, t, Clamp(a.x - t.width() / 2, 0, W - t.width()), axisY);
     }
-    const int scaleY = axisY - lineH - static_cast<int>(std::lround(s));
-    int x = margin;
-    if (!r.perDivision.isEmpty())
-        x += put(text(r.perDivision, Style::Plain, kPlainText), x, scaleY).w + margin;
+    const int scaleY = axisY - lineHeight_ - static_cast<int>(std::lround(scale_));
+    int x = at.margin;
+    if (!at.r.perDivision.isEmpty())
+        x += put(at, text(at.r.perDivision, Style::Plain, kPlainText), x, scaleY).w + at.margin;
     for (int c = 0; c < 2; ++c) {
-        if (r.channel[c].voltsPerDivision.isEmpty()) continue;
-        x += put(text(r.channel[c].voltsPerDivision, Style::Channel, channelText[c]), x, scaleY).w +
-             margin;
+        const QString& perDivision = at.r.channel[c].voltsPerDivision;
+        if (perDivision.isEmpty()) continue;
+        x += put(at, text(perDivision, Style::Channel, at.channelText[c]), x, scaleY).w + at.margin;
     }
-    if (!r.info.isEmpty()) {
-        const TextRun t = text(r.info, Style::Plain, kPlainText);
-        put(t, std::max(x, W - t.width() - margin - rightMarkerWidth), scaleY);
+    if (!at.r.info.isEmpty()) {
+        const TextRun t = text(at.r.info, Style::Plain, kPlainText);
+        put(at, t, std::max(x, W - t.width() - at.margin - at.rightMarkerWidth), scaleY);
     }
+}
 
-    // The measurement strip at the top left, two lines per channel.
-    int y = top;
+// The measurement strip at the top left, two lines per channel.
+void KurvoOverlay::drawMeasurementStrip(const Layout& at) {
+    int y = at.top;
     for (int c = 0; c < 2; ++c) {
-        const ChannelReadouts& ch = r.channel[c];
+        const ChannelReadouts& ch = at.r.channel[c];
         if (ch.frequency.isEmpty()) continue;
         const QString first = ChannelName(c) + QStringLiteral("  ") + ch.frequency +
                               QStringLiteral("  ") + ch.period + QStringLiteral("  ") +
                               ch.peakToPeak + QStringLiteral("  ") + ch.rms;
         const QString second = QStringLiteral("mean ") + ch.mean + QStringLiteral("   min ") +
                                ch.min + QStringLiteral("   max ") + ch.max;
-        y += put(text(first, Style::Channel, channelText[c]), margin, y).h;
-        y += put(text(second, Style::Channel, channelText[c]), margin, y).h + margin;
+        y += put(at, text(first, Style::Channel, at.channelText[c]), at.margin, y).h;
+        y += put(at, text(second, Style::Channel, at.channelText[c]), at.margin, y).h + at.margin;
     }
+}
 
-    // Over-range notes at the top right.
-    y = top;
+// Over-range notes at the top right.
+void KurvoOverlay::drawOverRangeNotes(const Layout& at) {
+    int y = at.top;
     for (int c = 0; c < 2; ++c) {
-        if (r.channel[c].overRange.isEmpty()) continue;
-        const TextRun t = text(r.channel[c].overRange, Style::Warning, 0xFFFFFFu);
-        y += put(t, std::max(0, W - t.width() - margin - rightMarkerWidth), y).h + margin;
+        if (at.r.channel[c].overRange.isEmpty()) continue;
+        const TextRun t = text(at.r.channel[c].overRange, Style::Warning, 0xFFFFFFu);
+        const int x = std::max(0, at.frame.width - t.width() - at.margin - at.rightMarkerWidth);
+        y += put(at, t, x, y).h + at.margin;
     }
+}
 
-    // Spectrum peaks: a marker over each, its frequency and amplitude above it.
+// Spectrum peaks: a marker over each, its frequency and amplitude above it.
+void KurvoOverlay::drawSpectrumPeaks(const Layout& at) {
+    const int W = at.frame.width;
+    const int H = at.frame.height;
     std::vector<Box> labels;
     for (int c = 0; c < 2; ++c) {
-        const ChannelReadouts& ch = r.channel[c];
+        const ChannelReadouts& ch = at.r.channel[c];
         if (ch.peak.isEmpty()) continue;
-        const QImage m = marker(Style::MarkerDown, channelText[c]);
+        const QImage m = marker(Style::MarkerDown, at.channelText[c]);
         const int px = static_cast<int>(std::lround(ch.peakX));
         const int markerY =
-            Clamp(static_cast<int>(ch.peakY) - m.height() - margin, top, H - m.height());
-        put(m, Clamp(px - m.width() / 2, 0, W - m.width()), markerY);
-        const TextRun t = text(ch.peak, Style::Channel, channelText[c]);
-        Box b{Clamp(px - t.width() / 2, 0, W - t.width()), std::max(top, markerY - t.height()),
+            Clamp(static_cast<int>(ch.peakY) - m.height() - at.margin, at.top, H - m.height());
+        put(at, m, Clamp(px - m.width() / 2, 0, W - m.width()), markerY);
+        const TextRun t = text(ch.peak, Style::Channel, at.channelText[c]);
+        Box b{Clamp(px - t.width() / 2, 0, W - t.width()), std::max(at.top, markerY - t.height()),
               t.width(), t.height()};
         for (const Box& other : labels) {
             if (b.overlaps(other)) b.y = other.y + other.h;
         }
-        labels.push_back(put(t, b.x, b.y));
+        labels.push_back(put(at, t, b.x, b.y));
     }
+}
 
-    // The cursor readout beside the pointer, turned to stay inside the picture.
-    if (in.cursor) {
-        std::vector<TextRun> lines;
-        if (!r.cursorPosition.isEmpty())
-            lines.push_back(text(r.cursorPosition, Style::Plain, kPlainText));
-        for (int c = 0; c < 2; ++c) {
-            if (!r.channel[c].cursor.isEmpty())
-                lines.push_back(text(r.channel[c].cursor, Style::Channel, channelText[c]));
-        }
-        int bw = 0, bh = 0;
-        for (const TextRun& t : lines) {
-            bw = std::max(bw, t.width());
-            bh += t.height();
-        }
-        const int gap = static_cast<int>(std::lround(14 * s));
-        int bx = static_cast<int>(in.cursorX) + gap;
-        int by = static_cast<int>(in.cursorY) + gap;
-        if (bx + bw > W) bx = static_cast<int>(in.cursorX) - gap - bw;
-        if (by + bh > H) by = static_cast<int>(in.cursorY) - gap - bh;
-        bx = Clamp(bx, 0, std::max(0, W - bw));
-        by = Clamp(by, 0, std::max(0, H - bh));
-        for (const TextRun& t : lines)
-            by += put(t, bx, by).h;
+// The cursor readout beside the pointer, turned to stay inside the picture.
+void KurvoOverlay::drawCursor(const Layout& at) {
+    if (!at.in.cursor) return;
+    const int W = at.frame.width;
+    const int H = at.frame.height;
+    std::vector<TextRun> lines;
+    if (!at.r.cursorPosition.isEmpty())
+        lines.push_back(text(at.r.cursorPosition, Style::Plain, kPlainText));
+    for (int c = 0; c < 2; ++c) {
+        if (!at.r.channel[c].cursor.isEmpty())
+            lines.push_back(text(at.r.channel[c].cursor, Style::Channel, at.channelText[c]));
     }
+    int bw = 0, bh = 0;
+    for (const TextRun& t : lines) {
+        bw = std::max(bw, t.width());
+        bh += t.height();
+    }
+    const int gap = static_cast<int>(std::lround(14 * scale_));
+    int bx = static_cast<int>(at.in.cursorX) + gap;
+    int by = static_cast<int>(at.in.cursorY) + gap;
+    if (bx + bw > W) bx = static_cast<int>(at.in.cursorX) - gap - bw;
+    if (by + bh > H) by = static_cast<int>(at.in.cursorY) - gap - bh;
+    bx = Clamp(bx, 0, std::max(0, W - bw));
+    by = Clamp(by, 0, std::max(0, H - bh));
+    for (const TextRun& t : lines)
+        by += put(at, t, bx, by).h;
 }
 
 }  // namespace rv8::kurvo

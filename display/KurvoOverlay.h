@@ -50,6 +50,34 @@ class KurvoOverlay {
         int width() const { return w; }
         int height() const { return h; }
     };
+    struct Box {
+        int x, y, w, h;
+        bool overlaps(const Box& o) const {
+            return x < o.x + o.w && o.x < x + w && y < o.y + o.h && o.y < y + h;
+        }
+    };
+    // What one draw works on, and the widths its first steps leave for the later ones.
+    struct Layout {
+        const Surface& frame;
+        const Readouts& r;
+        const ReadoutInputs& in;
+        const std::array<uint32_t, 2>& channelText;
+        int margin = 0;            // between texts and from the edges
+        int top = 0;               // the first row below the trigger point marker
+        int rightMarkerWidth = 0;  // of the trigger level marker at the right edge, if any
+    };
+    // The readouts, each kind by its own step, in the order draw() calls them (later ones
+    // over earlier ones).
+    void drawEdgeMarkers(Layout& at);
+    void drawFootCaptions(const Layout& at);
+    void drawMeasurementStrip(const Layout& at);
+    void drawOverRangeNotes(const Layout& at);
+    void drawSpectrumPeaks(const Layout& at);
+    void drawCursor(const Layout& at);
+    // Draws a text or a marker with its top left corner at (x, y); returns its box.
+    Box put(const Layout& at, const TextRun& t, int x, int y);
+    Box put(const Layout& at, const QImage& image, int x, int y);
+
     const Glyph& glyph(char16_t c, bool bold);
     TextRun text(const QString& str, Style style, uint32_t colour);
     void drawText(const Surface& frame, const TextRun& run, int x, int y);

@@ -8,11 +8,13 @@
 
 #include <QString>
 
+#include "core/ChartGeometry.h"
+
 namespace rv8::kurvo {
 
-// Divisions of the graticule.
-constexpr int kDivisionsX = 10;
-constexpr int kDivisionsY = 8;
+// Divisions of the graticule (core/ChartGeometry.h).
+using chart::kDivisionsX;
+using chart::kDivisionsY;
 
 // `value` with the SI prefix (n, µ, m, k, M, G) that puts the number at 1 or more and below
 // 1000, rounded to `digits` significant digits (a value that rounds up to 1000 takes the next

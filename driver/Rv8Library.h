@@ -12,6 +12,9 @@
 
 namespace rv8 {
 
+// Rv8Driver's functions, e.g.  void GetSensitivity(int32_t channel, double& volts) override;
+#define RV8_OVERRIDE(Result, Name, ...) Result Name(RV8_CPP_PARAMS(__VA_ARGS__)) override;
+
 class Rv8Library final : public Rv8Driver {
   public:
     // Loads the library; `candidates` are tried in order (each a path or a bare name that the
@@ -22,36 +25,7 @@ class Rv8Library final : public Rv8Driver {
     static QStringList DefaultCandidates();
     QString fileName() const { return lib_.fileName(); }
 
-    void InitInstrument(int32_t mode) override;
-    void ExitInstrument() override;
-    void GetSerialNumber(int32_t& serial) override;
-    void GetCalibrationDate(int32_t& word) override;
-    int32_t GetMaxSampleFrequency() override;
-    int32_t GetMaxRecordLength() override;
-    int32_t StartMeasurement() override;
-    void GetMeasurementRaw(uint16_t& ch1First, uint16_t& ch2First) override;
-    void SetMeasureMode(int32_t mode) override;
-    int32_t GetMeasureMode() override;
-    void SetRecordLength(int32_t samples) override;
-    int32_t GetRecordLength() override;
-    void SetPostSamples(int32_t samples) override;
-    int32_t GetPostSamples() override;
-    void SetSampleFrequency(int32_t& frequency) override;
-    int32_t GetSampleFrequency() override;
-    void SetSensitivity(int32_t channel, double& volts) override;
-    void GetSensitivity(int32_t channel, double& volts) override;
-    void SetCoupling(int32_t channel, uint8_t code) override;
-    uint8_t GetCoupling(int32_t channel) override;
-    void SetTriggerSource(int32_t code) override;
-    int32_t GetTriggerSource() override;
-    void SetTriggerMode(uint8_t code) override;
-    uint8_t GetTriggerMode() override;
-    void SetTriggerLevel(int32_t channel, double volts) override;
-    void GetTriggerLevel(int32_t channel, double& volts) override;
-    void SetTriggerHys(int32_t channel, double volts) override;
-    void GetTriggerHys(int32_t channel, double& volts) override;
-    void SetTriggerTimeOut(int32_t timeout) override;
-    int32_t GetTriggerTimeOut() override;
+    RV8_FUNCTIONS(RV8_OVERRIDE)
 
   private:
     template <typename Fn>
@@ -61,5 +35,7 @@ class Rv8Library final : public Rv8Driver {
     struct Table;  // resolved function pointers, null until first use
     Table* fns_;
 };
+
+#undef RV8_OVERRIDE
 
 }  // namespace rv8

@@ -11,7 +11,7 @@
 //   in the exporter's queue, and the output formats' buffers).
 //
 // Input: byte 0 options (format, --split, range, text options, checksum repair), bytes 1-2 the
-// range, then the recording file.
+// range (and --comments), then the recording file.
 #include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -123,6 +123,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         o.decimal = ',';
     }
     if (o.format->textOptions && (opt & 0x40) != 0) o.absoluteTime = true;
+    if (o.format->textOptions && (data[1] & 0x80) != 0) o.comments = true;
     o.output = outDir + "/o." + std::string(o.format->extension);
 
     g_live = 0;

@@ -17,94 +17,13 @@
 
 #include "logging/DurableFile.h"
 #include "logging/RecordingFile.h"
+#include "logging/RecordingSource.h"
 
 namespace rv8 {
 
 using namespace recfile;
 
 namespace {
-
-// How a read of n bytes went.
-enum class Got { All, Ended, Failed };  // Ended: the file ended first (it shrank)
-
-// Where the bytes come from: a file (read piece by piece) or a buffer in memory.
-class Source {
-  public:
-    virtual ~Source() = default;
-    virtual uint64_t size() const = 0;
-    // Reads exactly n bytes at offset. Callers stay within size().
-    virtual Got read(uint64_t offset, uint8_t* dst, std::size_t n) = 0;
-};
-
-class MemorySource : public Source {
-  public:
-    MemorySource(const uint8_t* data, std::size_t size) : data_(data), size_(size) {}
-    uint64_t size() const override { return size_; }
-    Got read(uint64_t offset, uint8_t* dst, std::size_t n) override {
-        if (n > 0) std::memcpy(dst, data_ + offset, n);
-        return Got::All;
-    }
-
-  private:
-    const uint8_t* data_;
-    std::size_t size_;
-};
-
-class FileSource : public Source {
-  public:
-    explicit FileSource(int fd, uint64_t size) : fd_(fd), size_(size) {}
-    ~FileSource() override { ::close(fd_); }
-    uint64_t size() const override { return size_; }
-    Got read(uint64_t offset, uint8_t* dst, std::size_t n) override {
-        while (n > 0) {
-            // A hole (a sparse file) reads as zeros: they are filled in here rather than paged
-            // in by the kernel, so a hostile sparse file costs neither page cache nor time.
-            const std::size_t hole = HoleAt(offset, n);
-            if (hole > 0) {
-                std::memset(dst, 0, hole);
-                dst += hole;
-                n -= hole;
-                offset += hole;
-                continue;
-            }
-            const ssize_t got = ::pread(fd_, dst, DataAt(offset, n), static_cast<off_t>(offset));
-            if (got < 0 && errno == EINTR) continue;
-            if (got < 0) {
-                error_ = errno;
-                return Got::Failed;
-            }
-            if (got == 0) return Got::Ended;
-            dst += got;
-            n -= static_cast<std::size_t>(got);
-            offset += static_cast<uint64_t>(got);
-        }
-        return Got::All;
-    }
-    int error() const { return error_; }
-
-  private:
-    // Bytes of a hole at `offset`, at most n (0: data, or nothing known; a file system without
-    // holes reports data everywhere). Past the file's present end nothing counts as a hole, so
-    // that a file cut while being read ends the read.
-    std::size_t HoleAt(uint64_t offset, std::size_t n) const {
-        const off_t data = ::lseek(fd_, static_cast<off_t>(offset), SEEK_DATA);
-        if (data >= 0) return static_cast<std::size_t>(std::min<uint64_t>(n, data - offset));
-        if (errno != ENXIO) return 0;
-        struct stat st {};  // a hole up to the end, or past the end
-        if (::fstat(fd_, &st) != 0 || offset + n > static_cast<uint64_t>(st.st_size)) return 0;
-        return n;
-    }
-    // Bytes of data at `offset` before the next hole, at most n (and at least 1).
-    std::size_t DataAt(uint64_t offset, std::size_t n) const {
-        const off_t hole = ::lseek(fd_, static_cast<off_t>(offset), SEEK_HOLE);
-        if (hole < 0 || static_cast<uint64_t>(hole) <= offset) return n;
-        return static_cast<std::size_t>(std::min<uint64_t>(n, hole - offset));
-    }
-
-    int fd_;
-    uint64_t size_;
-    int error_ = 0;
-};
 
 void StopDamaged(RecordingReadResult& r, uint64_t offset, std::string why) {
     r.damagedTail = true;
@@ -401,14 +320,6 @@ RecordingReadResult Scan(Source& src, const RecordingVisitor& visit,
         StopDamaged(r, r.tailOffset, "not enough memory to read on");
     }
     return r;
-}
-
-std::string NotRegularText(mode_t mode) {
-    if (S_ISDIR(mode)) return "it is a folder";
-    if (S_ISFIFO(mode)) return "it is a pipe (FIFO), not a regular file";
-    if (S_ISCHR(mode) || S_ISBLK(mode)) return "it is a device, not a regular file";
-    if (S_ISSOCK(mode)) return "it is a socket, not a regular file";
-    return "not a regular file";
 }
 
 RecordingReadResult ScanPath(const std::string& path, const RecordingVisitor& visit,

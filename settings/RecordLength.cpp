@@ -23,9 +23,10 @@ void RecordLength::RecordlenthCombo_Click() {
     if (index < 0) return;  // nothing picked: no entry to read
     const int32_t n = RoundToI32(TextToNumber(combo_.itemText(index)));
 
-    // The time view never shows more than the record, nor more than 32 blocks of 512 samples;
-    // re-limited on every pick, also when the length stays.
-    const int maximum = std::min<int>(RoundToI16(n / 512.0), kMaxScale);
+    // The time view never shows more than the record, nor more than kMaxScale blocks of
+    // chart::kFramesPerScaleStep samples; re-limited on every pick, also when the length stays.
+    const int maximum =
+        std::min<int>(RoundToI16(n / static_cast<double>(chart::kFramesPerScaleStep)), kMaxScale);
     scale_.setMaximum(maximum);
     if (scale_.value() > scale_.maximum()) scale_.setValue(scale_.maximum());
 

@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QScrollBar>
 
+#include "core/ChartGeometry.h"
 #include "driver/Rv8Driver.h"
 
 namespace rv8 {
@@ -25,8 +26,8 @@ class RecordLength {
     int32_t recordLength() const { return recordLength_; }
     int32_t postSamples() const { return postSamples_; }
 
-    // The widest "Scale" setting, in blocks of 512 samples.
-    static constexpr int kMaxScale = 32;
+    // The widest "Scale" setting, in blocks of chart::kFramesPerScaleStep samples.
+    static constexpr int kMaxScale = chart::kMaxScaleSteps;
 
   private:
     Rv8Driver& driver_;

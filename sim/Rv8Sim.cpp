@@ -6,6 +6,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "driver/rv8_api.h"
@@ -21,12 +22,15 @@ struct FileCloser {
 
 class Library {
   public:
-    template <typename Fn>
+    // Calls fn on the instrument under the lock; with readOptions, reads the options first.
+    template <bool readOptions, typename Fn>
     auto call(Fn fn) {
         std::lock_guard<std::mutex> lock(mutex_);
+        if constexpr (readOptions) reload();
         return fn(instrument_);
     }
 
+  private:
     // Reads the options again and opens their trace file; they take effect with the
     // InitInstrument that follows. Called with the mutex held.
     void reload() {
@@ -39,10 +43,6 @@ class Library {
         openTrace(options.tracePath);
     }
 
-    std::mutex& mutex() { return mutex_; }
-    SimInstrument& instrument() { return instrument_; }
-
-  private:
     void openTrace(const std::string& path) {
         if (trace_ && path == tracePath_) return;  // keep appending to the same file
         tracePath_ = path;
@@ -68,6 +68,11 @@ class Library {
     std::unique_ptr<std::FILE, FileCloser> trace_;
 };
 
+// InitInstrument reads the options again before the instrument powers up.
+constexpr bool ReadsOptions(std::string_view name) {
+    return name == "InitInstrument";
+}
+
 Library& Lib() {
     static Library library;
     return library;
@@ -77,98 +82,17 @@ Library& Lib() {
 
 extern "C" {
 
-RV8_EXPORT void InitInstrument(int32_t mode) {
-    Library& lib = Lib();
-    std::lock_guard<std::mutex> lock(lib.mutex());
-    lib.reload();
-    lib.instrument().InitInstrument(mode);
-}
-RV8_EXPORT void ExitInstrument(void) {
-    Lib().call([](SimInstrument& s) { s.ExitInstrument(); });
-}
-RV8_EXPORT void GetSerialNumber(int32_t* serial) {
-    Lib().call([&](SimInstrument& s) { s.GetSerialNumber(serial); });
-}
-RV8_EXPORT void GetCalibrationDate(int32_t* word) {
-    Lib().call([&](SimInstrument& s) { s.GetCalibrationDate(word); });
-}
-RV8_EXPORT int32_t GetMaxSampleFrequency(void) {
-    return Lib().call([](SimInstrument& s) { return s.GetMaxSampleFrequency(); });
-}
-RV8_EXPORT int32_t GetMaxRecordLength(void) {
-    return Lib().call([](SimInstrument& s) { return s.GetMaxRecordLength(); });
-}
-RV8_EXPORT int32_t StartMeasurement(void) {
-    return Lib().call([](SimInstrument& s) { return s.StartMeasurement(); });
-}
-RV8_EXPORT void GetMeasurementRaw(uint16_t* ch1, uint16_t* ch2) {
-    Lib().call([&](SimInstrument& s) { s.GetMeasurementRaw(ch1, ch2); });
-}
-RV8_EXPORT void SetMeasureMode(int32_t mode) {
-    Lib().call([&](SimInstrument& s) { s.SetMeasureMode(mode); });
-}
-RV8_EXPORT int32_t GetMeasureMode(void) {
-    return Lib().call([](SimInstrument& s) { return s.GetMeasureMode(); });
-}
-RV8_EXPORT void SetRecordLength(int32_t samples) {
-    Lib().call([&](SimInstrument& s) { s.SetRecordLength(samples); });
-}
-RV8_EXPORT int32_t GetRecordLength(void) {
-    return Lib().call([](SimInstrument& s) { return s.GetRecordLength(); });
-}
-RV8_EXPORT void SetPostSamples(int32_t samples) {
-    Lib().call([&](SimInstrument& s) { s.SetPostSamples(samples); });
-}
-RV8_EXPORT int32_t GetPostSamples(void) {
-    return Lib().call([](SimInstrument& s) { return s.GetPostSamples(); });
-}
-RV8_EXPORT void SetSampleFrequency(int32_t* frequency) {
-    Lib().call([&](SimInstrument& s) { s.SetSampleFrequency(frequency); });
-}
-RV8_EXPORT int32_t GetSampleFrequency(void) {
-    return Lib().call([](SimInstrument& s) { return s.GetSampleFrequency(); });
-}
-RV8_EXPORT void SetSensitivity(int32_t channel, double* volts) {
-    Lib().call([&](SimInstrument& s) { s.SetSensitivity(channel, volts); });
-}
-RV8_EXPORT void GetSensitivity(int32_t channel, double* volts) {
-    Lib().call([&](SimInstrument& s) { s.GetSensitivity(channel, volts); });
-}
-RV8_EXPORT void SetCoupling(int32_t channel, uint8_t code) {
-    Lib().call([&](SimInstrument& s) { s.SetCoupling(channel, code); });
-}
-RV8_EXPORT uint8_t GetCoupling(int32_t channel) {
-    return Lib().call([&](SimInstrument& s) { return s.GetCoupling(channel); });
-}
-RV8_EXPORT void SetTriggerSource(int32_t code) {
-    Lib().call([&](SimInstrument& s) { s.SetTriggerSource(code); });
-}
-RV8_EXPORT int32_t GetTriggerSource(void) {
-    return Lib().call([](SimInstrument& s) { return s.GetTriggerSource(); });
-}
-RV8_EXPORT void SetTriggerMode(uint8_t code) {
-    Lib().call([&](SimInstrument& s) { s.SetTriggerMode(code); });
-}
-RV8_EXPORT uint8_t GetTriggerMode(void) {
-    return Lib().call([](SimInstrument& s) { return s.GetTriggerMode(); });
-}
-RV8_EXPORT void SetTriggerLevel(int32_t channel, double volts) {
-    Lib().call([&](SimInstrument& s) { s.SetTriggerLevel(channel, volts); });
-}
-RV8_EXPORT void GetTriggerLevel(int32_t channel, double* volts) {
-    Lib().call([&](SimInstrument& s) { s.GetTriggerLevel(channel, volts); });
-}
-RV8_EXPORT void SetTriggerHys(int32_t channel, double volts) {
-    Lib().call([&](SimInstrument& s) { s.SetTriggerHys(channel, volts); });
-}
-RV8_EXPORT void GetTriggerHys(int32_t channel, double* volts) {
-    Lib().call([&](SimInstrument& s) { s.GetTriggerHys(channel, volts); });
-}
-RV8_EXPORT void SetTriggerTimeOut(int32_t timeout) {
-    Lib().call([&](SimInstrument& s) { s.SetTriggerTimeOut(timeout); });
-}
-RV8_EXPORT int32_t GetTriggerTimeOut(void) {
-    return Lib().call([](SimInstrument& s) { return s.GetTriggerTimeOut(); });
-}
+// Each function calls the instrument's member of the same name under the lock, e.g.
+//   RV8_EXPORT void GetSensitivity(int32_t channel, double* volts) {
+//       return Lib().call<false>(
+//           [&](SimInstrument& s) { return s.GetSensitivity(channel, volts); });
+//   }
+#define RV8_SIM_EXPORT(Result, Name, ...)                                     \
+    RV8_EXPORT Result Name(RV8_C_PARAMS(__VA_ARGS__)) {                       \
+        return Lib().call<ReadsOptions(#Name)>(                               \
+            [&](SimInstrument& s) { return s.Name(RV8_ARGS(__VA_ARGS__)); }); \
+    }
+RV8_FUNCTIONS(RV8_SIM_EXPORT)
+#undef RV8_SIM_EXPORT
 
 }  // extern "C"

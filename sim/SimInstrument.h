@@ -15,9 +15,14 @@
 #include <string>
 #include <vector>
 
+#include "driver/Rv8Functions.h"
 #include "sim/SimOptions.h"
 
 namespace rv8::sim {
+
+// One member per function of the driver library (driver/Rv8Functions.h), with the C API's
+// arguments, e.g.  void GetSensitivity(int32_t channel, double* volts);
+#define RV8_SIM_MEMBER(Result, Name, ...) Result Name(RV8_C_PARAMS(__VA_ARGS__));
 
 class SimInstrument {
   public:
@@ -35,37 +40,6 @@ class SimInstrument {
     // Whether StartMeasurement sleeps for the measurement's duration (tests turn it off).
     void setRealTime(bool on) { realTime_ = on; }
 
-    void InitInstrument(int32_t mode);
-    void ExitInstrument();
-    void GetSerialNumber(int32_t* serial);
-    void GetCalibrationDate(int32_t* word);
-    int32_t GetMaxSampleFrequency();
-    int32_t GetMaxRecordLength();
-    int32_t StartMeasurement();
-    void GetMeasurementRaw(uint16_t* ch1, uint16_t* ch2);
-    void SetMeasureMode(int32_t mode);
-    int32_t GetMeasureMode();
-    void SetRecordLength(int32_t samples);
-    int32_t GetRecordLength();
-    void SetPostSamples(int32_t samples);
-    int32_t GetPostSamples();
-    void SetSampleFrequency(int32_t* frequency);
-    int32_t GetSampleFrequency();
-    void SetSensitivity(int32_t channel, double* volts);
-    void GetSensitivity(int32_t channel, double* volts);
-    void SetCoupling(int32_t channel, uint8_t code);
-    uint8_t GetCoupling(int32_t channel);
-    void SetTriggerSource(int32_t code);
-    int32_t GetTriggerSource();
-    void SetTriggerMode(uint8_t code);
-    uint8_t GetTriggerMode();
-    void SetTriggerLevel(int32_t channel, double volts);
-    void GetTriggerLevel(int32_t channel, double* volts);
-    void SetTriggerHys(int32_t channel, double volts);
-    void GetTriggerHys(int32_t channel, double* volts);
-    void SetTriggerTimeOut(int32_t timeout);
-    int32_t GetTriggerTimeOut();
-
     bool isOpen() const { return open_; }
     const SimOptions& options() const { return options_; }
     // The last record of a channel (index 0 or 1), as GetMeasurementRaw hands it out.
@@ -82,6 +56,9 @@ class SimInstrument {
     static int32_t AcceptedFrequency(int32_t requested, int32_t maxFrequency);
     // The smallest range at or above the request; 80 above all of them.
     static double AcceptedSensitivity(double requested);
+
+    // The driver library's functions (RV8_SIM_MEMBER above).
+    RV8_FUNCTIONS(RV8_SIM_MEMBER)
 
   private:
     struct Channel {
@@ -126,5 +103,7 @@ class SimInstrument {
     int32_t lastTriggerIndex_ = -1;
     double lastRecordTime_ = 0.0;
 };
+
+#undef RV8_SIM_MEMBER
 
 }  // namespace rv8::sim

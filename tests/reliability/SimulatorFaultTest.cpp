@@ -9,33 +9,18 @@
 #include "core/Numbers.h"
 #include "core/Ui.h"
 #include "logging/RecordingFile.h"
-#include "tests/reliability/Support.h"
-#include "tests/support/FakeMessages.h"
+#include "tests/app/SimFormFixture.h"
 
 namespace rv8::testing {
 namespace {
 
-class OnSimulator : public ::testing::Test {
+class OnSimulator : public FormOnSimulator {
   protected:
-    FakeMessages messages;
-    std::unique_ptr<Rv8Library> driver;
-    std::unique_ptr<Form1> form;
     QTemporaryDir tmp;
 
     void Start(std::map<std::string, std::string> options) {
         ASSERT_TRUE(tmp.isValid());
-        SetSimOptions(std::move(options));
-        driver = LoadSimulator();
-        form = std::make_unique<Form1>(*driver, messages);
-        ASSERT_TRUE(form->Form_Load());
-    }
-    void TearDown() override {
-        if (form) {
-            form->close();
-            form->Form_Terminate();
-        }
-        form.reset();
-        SetSimOptions({});
+        FormOnSimulator::Start(std::move(options));
     }
     QString file(const QString& name) const { return QDir(tmp.path()).filePath(name); }
 };

@@ -90,6 +90,24 @@ TEST(SettingsReaders, EveryReaderReportsEachRecordsSettings) {
     }
     EXPECT_EQ(info.out.find("Record 0:"), std::string::npos) << info.out;
 
+    // CSV with --comments: the settings before the first record's rows and where they change.
+    const testing::ToolRun csv =
+        RunTool(rv8rec + " export " + Quote(file) + " --comments | grep -n '^#'");
+    ASSERT_EQ(csv.status, 0) << csv.err;
+    const std::string settings =
+        " trigger channel 1 rising at 0.5 V (hysteresis 0.5 V), CH1 4 V "
+        "AC, CH2 0.8 V DC";
+    EXPECT_NE(csv.out.find("3:# channel 2 range 0.8 V to -0.8 V\n"
+                           "5:# from record 0: 100000 Hz, 8 samples (4 after the trigger), "
+                           "channel 1," +
+                           settings +
+                           " (not measured)\n"
+                           "22:# from record 2: 100000 Hz, 8 samples (4 after the "
+                           "trigger), chop," +
+                           settings + "\n"),
+              std::string::npos)
+        << csv.out;
+
     if (RunTool(std::string(kPython) + " -c 'import numpy, h5py'").status != 0) {
         GTEST_SKIP() << kPython << " with numpy and h5py is not available";
     }

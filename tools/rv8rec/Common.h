@@ -48,6 +48,7 @@ struct ExportOptions {
     char delimiter = ',';  // the text options (CSV)
     char decimal = '.';
     bool absoluteTime = false;  // UTC time of each frame instead of the time in the record
+    bool comments = false;      // "# " lines with the acquisition settings
 };
 
 // "out.wav" and record 12 give "out-000012.wav"; names without an extension get the number

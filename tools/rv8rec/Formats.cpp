@@ -30,7 +30,9 @@ constexpr std::array kFormats = {
         "to standard output unless -o OUT is given",
         "--delimiter C      column separator (',' default; ';' or tab)\n"
         "--decimal C        decimal sign ('.' default, or ',' with another delimiter)\n"
-        "--time absolute    a time_utc column (ISO 8601, UTC) instead of time_s",
+        "--time absolute    a time_utc column (ISO 8601, UTC) instead of time_s\n"
+        "--comments         '# ' lines: the file's settings first, then each record's\n"
+        "                   acquisition settings before its rows wherever they change",
         true, true, false, Stream, MakeCsvExporter},
     ExportFormat{"sr", "", "sr",
         "sigrok session (sigrok-cli, PulseView): CH1, CH2 in volts", "",
@@ -100,7 +102,8 @@ std::string ExportUsage() {
     return "       rv8rec export FILE [--format " + names +
            "] [-o OUT] [--records A-B]\n"
            "                          [--split] [--delimiter C] [--decimal C] [--time "
-           "relative|absolute]\n";
+           "relative|absolute]\n"
+           "                          [--comments]\n";
 }
 
 std::string FormatsHelp() {

@@ -152,6 +152,9 @@ int Export(int argc, char** argv) {
             }
             o.absoluteTime = v == "absolute";
             csvOptions = true;
+        } else if (arg == "--comments") {
+            o.comments = true;
+            csvOptions = true;
         } else if (!arg.starts_with("-") && path == nullptr) {
             path = argv[i];
         } else {
@@ -162,7 +165,7 @@ int Export(int argc, char** argv) {
     const ExportFormat& format = *o.format;
     if (csvOptions && !format.textOptions) {
         return UsageError(
-            "--delimiter, --decimal and --time are for " +
+            "--delimiter, --decimal, --time and --comments are for " +
             FormatNames([](const ExportFormat& f) { return f.textOptions; }, ", ", " and "));
     }
     if (o.delimiter == o.decimal)

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "tools/rv8rec/Common.h"
+#include "tools/rv8rec/Settings.h"
 
 namespace rv8rec {
 
@@ -48,10 +49,20 @@ class CsvExporter final : public Exporter {
         channels_ = h.channelCount;
         // Record number, time (up to 64 characters of UTC time), channels, line end.
         rowMax_ = 16 + 64 + static_cast<std::size_t>(channels_) * (kNumberChars + 1) + 1;
-        // A small buffer first, the full one once the first is filled (see flush()).
+        // A small buffer first, the full one once the first is filled (see record()).
         bufSize_ = std::max(kFirstBufferBytes, 4 * rowMax_) + kNumberChars;
         buf_ = std::make_unique_for_overwrite<char[]>(bufSize_);
-        std::string line = "record";
+        std::string line;
+        if (o_.comments) {
+            line = "# rv8rec export of a recording: format version " + std::to_string(h.version) +
+                   ", " + std::to_string(h.channelCount) + " channels, created " +
+                   FormatTime(h.creationTimeUs) + "\n";
+            for (uint16_t c = 0; c < channels_ && c < h.ranges.size(); ++c) {
+                line += "# channel " + std::to_string(c + 1) + " range " +
+                        Number(h.ranges[c].upper) + " V to " + Number(h.ranges[c].lower) + " V\n";
+            }
+        }
+        line += "record";
         line += o_.delimiter;
         line += o_.absoluteTime ? "time_utc" : "time_s";
         for (uint16_t c = 0; c < channels_; ++c) {
@@ -64,12 +75,27 @@ class CsvExporter final : public Exporter {
             volts_.emplace_back(nullptr);  // made once the export is long enough to gain from it
         }
         line += '\n';
+        if (!room(line.size())) return false;
         std::memcpy(buf_.get(), line.data(), line.size());
         used_ = line.size();
         return true;
     }
 
+    // With --comments, a line with the record's settings before its rows when they differ
+    // from the last record's (the time and the acquisition number aside).
+    bool settingsComment(const rv8::RecordingRecord& rec) {
+        std::string line = Number(rec.sampleRate) + " Hz, " + SettingsLine(rec, channels_);
+        if (line == lastSettings_) return true;
+        lastSettings_ = line;
+        line = "# from record " + std::to_string(rec.number) + ": " + line + "\n";
+        if (!room(line.size() + rowMax_)) return false;
+        std::memcpy(buf_.get() + used_, line.data(), line.size());
+        used_ += line.size();
+        return true;
+    }
+
     bool record(const rv8::RecordingRecord& rec) override {
+        if (o_.comments && !settingsComment(rec)) return false;
         char number[16];
         const std::size_t numberLen = static_cast<std::size_t>(
             std::to_chars(number, number + sizeof number, rec.number).ptr - number);
@@ -208,6 +234,18 @@ class CsvExporter final : public Exporter {
         return p;
     }
 
+    // Room for n more bytes (and a number's slack) in the buffer: flushed first, and made larger
+    // when even the empty buffer is too small.
+    bool room(std::size_t n) {
+        if (bufSize_ - kNumberChars - used_ >= n) return true;
+        if (used_ > 0 && !flush()) return false;
+        if (bufSize_ - kNumberChars < n) {
+            bufSize_ = n + kNumberChars;
+            buf_ = std::make_unique_for_overwrite<char[]>(bufSize_);
+        }
+        return true;
+    }
+
     bool flush() {
         std::size_t done = 0;
         while (done < used_) {
@@ -226,6 +264,7 @@ class CsvExporter final : public Exporter {
 
     ExportOptions o_;
     std::string input_;
+    std::string lastSettings_;  // --comments: the settings last written
     OutputFile out_;
     int fd_ = 1;
     bool toFile_ = false;
