@@ -329,6 +329,7 @@ void Form1::Command3_Click() {
         Timer1.stop();
         Command3->setText(QStringLiteral("Run"));
     } else {
+        Kurvo1->ResetStatistics();  // the chart's statistics cover one run
         Timer1.start();
         Command3->setText(QStringLiteral("Stop"));
     }

@@ -67,14 +67,7 @@ void DisplayPass::DisplayPaint() {
 void DisplayPass::ReadoutSettings(const Acquisition& a) {
     Kurvo& k = c_.Kurvo1;
     if (!k.readoutsShown()) return;
-    k.SampleFrequency(a.sampleFrequency);
-    k.Sensitivity(0, a.channel[0].sensitivity);
-    k.Sensitivity(1, a.channel[1].sensitivity);
-    k.RecordLength(a.recordLength);
-    k.PostSamples(a.postSamples);
-    k.TriggerSource(static_cast<int16_t>(a.triggerChannel()));
-    k.TriggerLevel(0, a.channel[0].triggerLevel);
-    k.TriggerLevel(1, a.channel[1].triggerLevel);
+    k.AcquisitionSettings(a);
 }
 
 void DisplayPass::MeasureBlock(int32_t frames) {
@@ -113,6 +106,9 @@ void DisplayPass::SpectrumView(int32_t frames) {
         SpectrumBuffer_[2 * k] = RoundToI16(c_.Spektra1.BinValue(static_cast<int16_t>(k)));
         SpectrumBuffer_[2 * k + 1] = RoundToI16(c_.Spektra2.BinValue(static_cast<int16_t>(k)));
     }
+    // The peaks are found on the transforms' own amplitudes, not on the rounded bins.
+    c_.Kurvo1.SpectrumAmplitudes(0, c_.Spektra1.amplitudes());
+    c_.Kurvo1.SpectrumAmplitudes(1, c_.Spektra2.amplitudes());
     c_.Kurvo1.PlotArray(SpectrumBuffer_);
 }
 

@@ -74,10 +74,21 @@ void Kurvo::PersistenceDepth(int16_t depth) {
     persistDepth_ = std::clamp<int16_t>(depth, 0, 32);
 }
 
+void Kurvo::SpectrumAmplitudes(int16_t channel, std::span<const double> amplitudes) {
+    if (channel < 0 || channel > 1) return;
+    nextAmplitudes_[channel].assign(amplitudes.begin(), amplitudes.end());
+}
+
 void Kurvo::PlotArray(const std::vector<int16_t>& values) {
     lastValues_ = values;
     lastKind_ = PlotKind::Array;
-    overRangeStale_ = true;
+    // The amplitudes handed over for this plot, if they are of its spectrum.
+    for (int c = 0; c < 2; ++c) {
+        amplitudes_[c].swap(nextAmplitudes_[c]);
+        nextAmplitudes_[c].clear();
+        if (amplitudes_[c].size() != values.size() / 2) amplitudes_[c].clear();
+    }
+    peaksStale_ = true;
     ++plotCount_;
     drawTraces(true);
 }
@@ -98,7 +109,10 @@ void Kurvo::PlotBuffer(const int16_t& first, int16_t valuesPerFrame, int16_t fra
         }
     }
     lastKind_ = PlotKind::Buffer;
-    overRangeStale_ = true;
+    for (int c = 0; c < 2; ++c) {
+        nextAmplitudes_[c].clear();
+        amplitudes_[c].clear();
+    }
     ++plotCount_;
     drawTraces(true);
 }

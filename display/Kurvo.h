@@ -2,9 +2,10 @@
 // vertical range in signed raw units (-32768 bottom of the input range, 32767 top), as traces
 // (PlotBuffer) or as spectra (PlotArray), and writes over them what a user needs to read them:
 // the scale of the divisions, the time (or frequency) of the graticule lines, the trigger point
-// and level, measurements, over-range notes, spectrum peaks and a cursor readout. The member
-// names up to YMin are the ones the window has always used; the members after them hand the
-// chart the settings its readouts need.
+// and level (with the trigger status and the hysteresis band), measurements (duty cycle and
+// edges included, or their statistics on demand), over-range notes, spectrum peaks and a cursor
+// readout. The member names up to YMin are the ones the window has always used; the members
+// after them hand the chart the settings its readouts need.
 //
 // The picture is drawn in the screen's pixels: on a screen with a device-pixel ratio of 2 it
 // has twice the pixels each way (picture() then returns an image of that many pixels, with
@@ -14,7 +15,8 @@
 //   Kurvo.h, Kurvo.cpp        this widget: its members, the plots, persistence, and composing a
 //                             picture from the graticule, the traces and the captions
 //   KurvoCaptions.cpp         the readouts' settings and the caption layer of a picture
-//   KurvoInput.cpp            the mouse: wheel zoom, drag, the cursor readout's position
+//   KurvoInput.cpp            the mouse and keys: wheel zoom, drag, the cursor readout's
+//                             position, the statistics mode's S key and double click
 //   KurvoMath.h/.cpp          arithmetic: value to row, frames per column, min/max per column,
 //                             zoom and pan of a range, trace and text colours, fading
 //   KurvoRaster.h/.cpp        pixel loops on plain 32-bit rows: graticule, trace spans, fading,
@@ -22,11 +24,16 @@
 //   KurvoImage.h              a QImage's pixels as the pixel loops take them
 //   KurvoReadouts.h/.cpp      what the captions say and where: scales, axis labels, trigger
 //                             marks, measurement texts, over-range notes, peaks, the cursor
+//   KurvoStatistics.h/.cpp    the statistics mode: count, min, mean, max, deviation of each
+//                             readout over the acquisitions since the last reset
 //   KurvoText.h/.cpp          how numbers are written: SI prefixes, times, frequencies, volts
 //   KurvoOverlay.h/.cpp       draws the readouts, each text on a dark backing, from glyph images
 //                             rendered once
-//   Measurements.h/.cpp       measures a record: extremes, mean, rms, period, over range; finds
-//                             a spectrum's peak
+//   Measurements.h/.cpp       measures a record: extremes, mean and rms (of the record and of
+//                             its whole periods), over range
+//   MeasureCrossings.h        the level-crossing search: period, duty cycle, rise and fall times
+//   SpectrumPeak.h/.cpp       a spectrum's largest line: between bins, below the resolution,
+//                             beyond the stored range, above the noise floor
 //   MeasureBlocks.h/.cpp      the measurements' vector loop (plain, SSE2, AVX2)
 //   Spektra.h/.cpp            the spectrum component: 1024 samples to 513 amplitude bins
 // and core/ChartGeometry.h: the graticule's divisions and the frames of a Scale step, shared with
@@ -35,6 +42,7 @@
 
 #include <array>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include <QColor>
@@ -42,10 +50,12 @@
 #include <QPointF>
 #include <QWidget>
 
+#include "core/Acquisition.h"
 #include "display/KurvoMath.h"
 #include "display/KurvoOverlay.h"
 #include "display/KurvoRaster.h"
 #include "display/KurvoReadouts.h"
+#include "display/KurvoStatistics.h"
 #include "display/Measurements.h"
 
 class QPainter;
@@ -113,6 +123,34 @@ class Kurvo : public QWidget {
     // true (the default): the readouts are drawn. false: only the graticule, the traces and the
     // scale caption (what the chart drew before it had readouts).
     void Readouts(bool shown);
+    // The spectrum component's amplitudes (Spektra::amplitudes(): neither rounded nor limited)
+    // of the spectrum the next PlotArray draws, channel 0 or 1. Its peak is then found on them;
+    // without them (or when their number differs from the plot's points) on the plotted bins,
+    // which are rounded and limited to 32767. The window hands them over just before PlotArray
+    // (DisplayPass::SpectrumView: `Kurvo1.SpectrumAmplitudes(0, Spektra1.amplitudes())`, and 1
+    // with Spektra2's). The next PlotArray or PlotBuffer uses them up.
+    void SpectrumAmplitudes(int16_t channel, std::span<const double> amplitudes);
+    // The settings of the acquisition whose samples the pass shows (core/Acquisition.h), handed
+    // over at the start of each display pass, before Measurements and the plot. Every value it
+    // knows replaces the one the members above were given (sample frequency, sensitivities,
+    // record length, post-trigger samples, trigger source and levels); besides, it gives
+    // - the trigger slope and each channel's hysteresis: beside the trigger point the time view
+    //   says whether the record crosses the trigger level with that slope there ("Trig'd") or
+    //   not ("Auto", the instrument ran free), and the level marker shows the hysteresis band
+    //   the signal must leave first (below the level for a rising slope, above it for falling);
+    // - the measure mode: a channel it left out reads "CH2 not measured" and is not measured;
+    // - the acquisition's number: a redraw of the same acquisition counts once in the
+    //   statistics (number 0, unknown, counts every pass).
+    void AcquisitionSettings(const rv8::Acquisition& acquisition);
+    // The statistics mode: over the acquisitions since the last reset, the count, smallest,
+    // mean, largest value and standard deviation of each readout of the measurement strip, per
+    // channel (display/KurvoStatistics.h). They are kept from every Measurements call (one per
+    // acquisition, see AcquisitionSettings) and shown in place of the strip while
+    // StatisticsShown(true); the user toggles that with the S key on the chart or a double click
+    // on the strip. ResetStatistics starts them afresh: the window calls it when a run starts
+    // ("Run").
+    void ResetStatistics();
+    void StatisticsShown(bool shown);
 
     // Read-outs for tests and tools.
     bool bothChannels() const { return both_; }
@@ -140,12 +178,24 @@ class Kurvo : public QWidget {
     int32_t windowStart() const { return windowStart_; }
     int16_t triggerSource() const { return triggerSource_; }
     double triggerLevel(int channel) const { return triggerLevel_[channel & 1]; }
+    bool statisticsShown() const { return statisticsShown_; }
+    const kurvo::ChannelStatistics& statistics(int channel) const {
+        return statistics_[channel & 1];
+    }
     // Text images the caption layer has rendered (it keeps them while they stay on screen).
     int captionsRendered() const { return overlay_.rendered(); }
+    // Where the caption layer put each text and marker (picture pixels; composes the picture).
+    const std::vector<kurvo::KurvoOverlay::Placed>& captionBoxes() {
+        compose();
+        return overlay_.placed();
+    }
 
   signals:
     // Raised once for each change of a vertical range made by the user with the mouse (wheel:
-    // zoom about the centre; drag: move). Changes made through YMax/YMin raise nothing.
+    // zoom about the centre; drag: move, raised when the drag ends). A drag whose release never
+    // reaches the chart (a message box opened during it) ends at the next move without the
+    // button held, or at the next press, and raises it then. Changes made through YMax/YMin
+    // raise nothing.
     void RangeChanged(int32_t a, int32_t b);
 
   protected:
@@ -155,6 +205,8 @@ class Kurvo : public QWidget {
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     void leaveEvent(QEvent* event) override;
 
     QSize sizeHint() const override { return QSize(512, 401); }
@@ -199,6 +251,9 @@ class Kurvo : public QWidget {
     // The picture's size in the screen's pixels, and their number per logical pixel.
     QSize surfaceSize() const;
     double pixelRatio() const;
+    // Whether the last plot crosses the trigger level with the acquisition's slope at the
+    // trigger point: 1 yes, -1 no, 0 unknown (no slope, no level, the point not in view).
+    int triggerState(const kurvo::ReadoutInputs& in) const;
     // The readouts' inputs from the chart's state, for a picture of the given size.
     kurvo::ReadoutInputs readoutInputs(const QSize& size);
     // Sets `field` to `value` and marks the picture stale if that changes it.
@@ -209,6 +264,13 @@ class Kurvo : public QWidget {
         invalidate();
     }
     int lastPlotPoints() const { return static_cast<int>(lastValues_.size() / 2); }
+    // A drag: moves the shown channels' ranges from where they were at the press by the
+    // mouse's rows since then; ends it, raising RangeChanged once if a range differs from the
+    // one at the press (at the release, or at the first event that shows the release was lost).
+    void panTo(const QPointF& position);
+    // The cursor readout's position (logical pixels).
+    void trackCursor(const QPointF& position);
+    void finishDrag();
     // Applies a mouse change of the shown channels' ranges; true if any range changed.
     bool applyRanges(const std::array<int32_t, 2>& mins, const std::array<int32_t, 2>& maxs);
     bool channelShown(int channel) const { return both_ || shown_ == channel; }
@@ -250,10 +312,22 @@ class Kurvo : public QWidget {
     int16_t triggerSource_ = -1;
     std::array<double, 2> triggerLevel_{0.0, 0.0};
     std::array<measure::ChannelMeasurement, 2> measured_{};
-    std::array<bool, 2> shownOverRange_{false, false};  // of the last plot
-    bool overRangeStale_ = true;                        // shownOverRange_ not yet found
-    bool hovering_ = false;                             // the mouse is over the chart...
-    QPointF cursor_;                                    // ...here (logical pixels)
+    // From AcquisitionSettings.
+    int8_t triggerSlope_ = acq::kUnknown;
+    std::array<double, 2> hysteresis_{AcquisitionChannel::kNaN, AcquisitionChannel::kNaN};
+    std::array<bool, 2> channelMeasured_{true, true};
+    uint32_t acquisitionNumber_ = 0;
+    // The statistics mode.
+    std::array<kurvo::ChannelStatistics, 2> statistics_{};
+    uint32_t countedNumber_ = 0;  // the acquisition last added to them (0: none known)
+    bool statisticsShown_ = false;
+    // The amplitudes handed over for the next spectrum plot, and those of the last one (empty:
+    // none).
+    std::array<std::vector<double>, 2> nextAmplitudes_, amplitudes_;
+    std::array<measure::SpectrumPeak, 2> peaks_{};  // of the last spectrum plot
+    bool peaksStale_ = true;                        // peaks_ not yet found
+    bool hovering_ = false;                         // the mouse is over the chart...
+    QPointF cursor_;                                // ...here (logical pixels)
     kurvo::Readouts readouts_;
     kurvo::KurvoOverlay overlay_;
 };

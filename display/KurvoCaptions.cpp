@@ -56,7 +56,42 @@ void Kurvo::TriggerLevel(int16_t channel, double volts) {
 void Kurvo::Measurements(const measure::ChannelMeasurement& channel1,
                          const measure::ChannelMeasurement& channel2) {
     measured_ = {channel1, channel2};
+    // Into the statistics once per acquisition: a redraw of the one last added adds nothing.
+    if (acquisitionNumber_ == 0 || acquisitionNumber_ != countedNumber_) {
+        for (int c = 0; c < 2; ++c) {
+            if (channelMeasured_[c])
+                kurvo::AddMeasurement(statistics_[c], measured_[c], sampleFrequency_,
+                                      sensitivity_[c]);
+        }
+        countedNumber_ = acquisitionNumber_;
+    }
     invalidate();
+}
+
+void Kurvo::AcquisitionSettings(const rv8::Acquisition& a) {
+    if (std::isfinite(a.sampleFrequency)) SampleFrequency(a.sampleFrequency);
+    if (a.recordLength >= 0) RecordLength(a.recordLength);
+    if (a.postSamples >= 0) PostSamples(a.postSamples);
+    if (a.triggerSource != acq::kUnknown) TriggerSource(static_cast<int16_t>(a.triggerChannel()));
+    for (int16_t c = 0; c < 2; ++c) {
+        const AcquisitionChannel& ch = a.channel[c];
+        if (std::isfinite(ch.sensitivity)) Sensitivity(c, ch.sensitivity);
+        if (std::isfinite(ch.triggerLevel)) TriggerLevel(c, ch.triggerLevel);
+        setReadoutValue(hysteresis_[c], ch.triggerHysteresis);
+        setReadoutValue(channelMeasured_[c], a.measured(c));
+    }
+    setReadoutValue(triggerSlope_, a.triggerSlope);
+    acquisitionNumber_ = a.number;
+}
+
+void Kurvo::ResetStatistics() {
+    statistics_ = {};
+    countedNumber_ = 0;
+    invalidate();
+}
+
+void Kurvo::StatisticsShown(bool shown) {
+    setReadoutValue(statisticsShown_, shown);
 }
 
 void Kurvo::Readouts(bool shown) {
@@ -85,23 +120,43 @@ kurvo::ReadoutInputs Kurvo::readoutInputs(const QSize& size) {
     in.triggerSource = triggerSource_;
     in.triggerLevel = triggerLevel_;
     in.measured = measured_;
-    if (!in.spectrum) {
-        if (overRangeStale_) {
-            bool over[2];
-            measure::OverRange(lastValues_.data(), in.points, over);
-            shownOverRange_ = {over[0], over[1]};
-            overRangeStale_ = false;
+    in.triggerSlope = triggerSlope_;
+    in.triggerHysteresis = hysteresis_;
+    in.channelMeasured = channelMeasured_;
+    in.statisticsShown = statisticsShown_;
+    if (statisticsShown_) in.statistics = statistics_;
+    if (!in.spectrum) in.triggerState = triggerState(in);
+    if (in.spectrum) {
+        if (peaksStale_) {
+            for (int c = 0; c < 2; ++c) {
+                peaks_[c] = amplitudes_[c].empty()
+                                ? measure::FindSpectrumPeak(lastValues_.data() + c, 2, in.points)
+                                : measure::FindSpectrumPeak(amplitudes_[c]);
+            }
+            peaksStale_ = false;
         }
-        in.shownOverRange = shownOverRange_;
-    } else {
-        for (int c = 0; c < 2; ++c)
-            in.peaks[c] = measure::FindSpectrumPeak(lastValues_.data() + c, 2, in.points);
+        in.peaks = peaks_;
     }
     const double r = pixelRatio();
     in.cursor = hovering_;
     in.cursorX = cursor_.x() * r;
     in.cursorY = cursor_.y() * r;
     return in;
+}
+
+int Kurvo::triggerState(const kurvo::ReadoutInputs& in) const {
+    const int c = in.triggerSource;
+    if ((c != 0 && c != 1) || (triggerSlope_ != acq::kRising && triggerSlope_ != acq::kFalling))
+        return 0;
+    const double s = in.sensitivity[c];
+    if (!(s > 0.0) || !std::isfinite(in.triggerLevel[c])) return 0;
+    // The trigger point's frame within the plot: only where the plot shows it.
+    const int64_t at = int64_t{recordLength_} - postSamples_ - windowStart_;
+    if (postSamples_ < 0 || postSamples_ > recordLength_ || at < 0 || at >= in.points) return 0;
+    const bool crosses =
+        measure::CrossesLevel(lastValues_.data() + c, 2, in.points, static_cast<int32_t>(at),
+                              in.triggerLevel[c] / s * 32768.0, triggerSlope_ == acq::kRising);
+    return crosses ? 1 : -1;
 }
 
 void Kurvo::buildCaption(int width) {

@@ -1,5 +1,7 @@
-// Kurvo's mouse: the wheel zooms and a drag moves the shown channels' vertical ranges; while
-// the mouse is over the chart its position feeds the cursor readout.
+// Kurvo's mouse and keys: the wheel zooms and a drag moves the shown channels' vertical ranges;
+// while the mouse is over the chart its position feeds the cursor readout; the S key and a double
+// click on the measurement strip show the statistics in its place, or the strip again.
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QWheelEvent>
 
@@ -42,6 +44,7 @@ void Kurvo::mousePressEvent(QMouseEvent* event) {
         return;
     }
     event->accept();
+    finishDrag();  // a drag whose release never came ends before the next one starts
     dragging_ = true;
     dragStart_ = event->position().toPoint();
     dragMin_ = ymin_;
@@ -50,13 +53,21 @@ void Kurvo::mousePressEvent(QMouseEvent* event) {
 
 void Kurvo::mouseMoveEvent(QMouseEvent* event) {
     // The cursor readout follows the mouse, also while it drags.
-    cursor_ = event->position();
-    hovering_ = rect().contains(cursor_.toPoint());
-    invalidate();
+    trackCursor(event->position());
     event->accept();
     if (!dragging_) return;
-    // The range follows the mouse on screen; the window hears of it once, at release.
-    const int dy = event->position().toPoint().y() - dragStart_.y();
+    if (!(event->buttons() & Qt::LeftButton)) {
+        // The release never came (a message box took it): the drag ended where the button was
+        // last held, and a move without the button never pans.
+        finishDrag();
+        return;
+    }
+    panTo(event->position());
+}
+
+void Kurvo::panTo(const QPointF& position) {
+    // The range follows the mouse on screen; the window hears of it once, when the drag ends.
+    const int dy = position.toPoint().y() - dragStart_.y();
     std::array<int32_t, 2> mins = ymin_;
     std::array<int32_t, 2> maxs = ymax_;
     for (int c = 0; c < 2; ++c) {
@@ -74,9 +85,47 @@ void Kurvo::mouseReleaseEvent(QMouseEvent* event) {
         QWidget::mouseReleaseEvent(event);
         return;
     }
-    mouseMoveEvent(event);
+    trackCursor(event->position());
+    event->accept();
+    panTo(event->position());
+    finishDrag();
+}
+
+void Kurvo::trackCursor(const QPointF& position) {
+    cursor_ = position;
+    hovering_ = rect().contains(cursor_.toPoint());
+    invalidate();
+}
+
+void Kurvo::finishDrag() {
+    if (!dragging_) return;
     dragging_ = false;
     if (ymin_ != dragMin_ || ymax_ != dragMax_) emit RangeChanged(0, 0);
+}
+
+void Kurvo::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_S && event->modifiers() == Qt::NoModifier) {
+        StatisticsShown(!statisticsShown_);
+        event->accept();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void Kurvo::mouseDoubleClickEvent(QMouseEvent* event) {
+    // A double click on the measurement strip shows the statistics in its place, or the strip
+    // again.
+    const double r = pixelRatio();
+    const QPointF at = event->position() * r;
+    for (const kurvo::KurvoOverlay::Placed& p : overlay_.placed()) {
+        if (p.part == kurvo::KurvoOverlay::Part::Strip && at.x() >= p.x && at.x() < p.x + p.w &&
+            at.y() >= p.y && at.y() < p.y + p.h) {
+            StatisticsShown(!statisticsShown_);
+            event->accept();
+            return;
+        }
+    }
+    QWidget::mouseDoubleClickEvent(event);
 }
 
 void Kurvo::leaveEvent(QEvent* event) {

@@ -14,7 +14,12 @@ namespace {
 
 constexpr uint32_t kPlainText = 0xF2F2F2u;
 constexpr uint32_t kMarker = 0xFFC857u;  // the trigger point: amber, apart from both channels
-constexpr int kBackingAlpha = 205;       // of the black behind every text
+// The backing behind every text dims what lies under it to a bit less than half: a trace under a
+// caption stays visible wherever it lies, and a dark rim around each glyph (its halo) keeps the
+// text legible over it.
+constexpr int kBackingAlpha = 140;
+constexpr uint32_t kWarningBacking = 0x8C680B0Bu;  // red (189, 20, 20) at 140 of 255, premultiplied
+constexpr int kHaloAlpha = 200;                    // of the black rim around each glyph
 
 ConstSurface SurfaceOf(const QImage& img) {
     return ConstSurface{reinterpret_cast<const uint32_t*>(img.constBits()), img.width(),
@@ -23,6 +28,35 @@ ConstSurface SurfaceOf(const QImage& img) {
 
 void Blend(const Surface& frame, const QImage& tile, int x, int y) {
     BlendOver(frame, x, y, SurfaceOf(tile));
+}
+
+// The coverage grown by `r` pixels each way (the largest coverage within r), at kHaloAlpha: the
+// dark rim drawn under a glyph. r pixels larger than the glyph on every side.
+QImage Halo(const QImage& coverage, int r) {
+    const int w = coverage.width(), h = coverage.height();
+    QImage halo(w + 2 * r, h + 2 * r, QImage::Format_Alpha8);
+    halo.fill(0);
+    for (int y = 0; y < halo.height(); ++y) {
+        uchar* out = halo.scanLine(y);
+        for (int x = 0; x < halo.width(); ++x) {
+            int most = 0;
+            for (int sy = std::max(0, y - 2 * r); sy <= std::min(h - 1, y); ++sy) {
+                const uchar* in = coverage.constScanLine(sy);
+                for (int sx = std::max(0, x - 2 * r); sx <= std::min(w - 1, x); ++sx)
+                    most = std::max<int>(most, in[sx]);
+            }
+            out[x] = static_cast<uchar>(most * kHaloAlpha / 255);
+        }
+    }
+    return halo;
+}
+
+// 0xRRGGBB at `alpha` of 255, premultiplied.
+uint32_t Translucent(uint32_t rgb, int alpha) {
+    auto part = [&](int shift) {
+        return ((rgb >> shift) & 0xFFu) * static_cast<uint32_t>(alpha) / 255u;
+    };
+    return (static_cast<uint32_t>(alpha) << 24) | (part(16) << 16) | (part(8) << 8) | part(0);
 }
 
 int Clamp(int v, int lo, int hi) {
@@ -41,9 +75,11 @@ void KurvoOverlay::setScale(double scale) {
     bold_ = font_;
     bold_.setBold(true);
     glyphs_.clear();
+    tiles_.clear();
     const QFontMetrics fm(font_);
     padX_ = static_cast<int>(std::lround(3 * scale));
     padY_ = static_cast<int>(std::lround(1 * scale));
+    haloRadius_ = std::max(1, static_cast<int>(std::lround(scale)));
     lineHeight_ = fm.height() + 2 * padY_;
 }
 
@@ -108,6 +144,7 @@ const KurvoOverlay::Glyph& KurvoOverlay::glyph(char16_t c, bool bold) {
         g.coverage = coverage.copy(x0, y0, x1 - x0 + 1, y1 - y0 + 1);
         g.dx = x0 - margin;
         g.dy = y0;
+        g.halo = Halo(g.coverage, haloRadius_);
     }
     ++rendered_;
     return glyphs_.emplace(key, std::move(g)).first->second;
@@ -125,19 +162,48 @@ KurvoOverlay::TextRun KurvoOverlay::text(const QString& str, Style style, uint32
 
 void KurvoOverlay::drawText(const Surface& frame, const TextRun& run, int x, int y) {
     const uint32_t backing = run.style == Style::Warning
-                                 ? 0xF0B21313u  // red at 240 of 255, premultiplied
+                                 ? kWarningBacking
                                  : (static_cast<uint32_t>(kBackingAlpha) << 24);
     FillOver(frame, x, y, run.w, run.h, backing);
     const bool bold = run.style == Style::Warning;
+    // Each glyph with its rim, in the run's colour, as one premultiplied tile.
     int pen = x + padX_;
     for (QChar c : run.text) {
         const Glyph& g = glyph(c.unicode(), bold);
         if (!g.coverage.isNull())
-            BlendCoverage(frame, pen + g.dx, y + padY_ + g.dy, g.coverage.constBits(),
-                          g.coverage.width(), g.coverage.height(), g.coverage.bytesPerLine(),
-                          run.colour);
+            Blend(frame, tile(c.unicode(), bold, run.colour), pen + g.dx - haloRadius_,
+                  y + padY_ + g.dy - haloRadius_);
         pen += g.advance;
     }
+}
+
+const QImage& KurvoOverlay::tile(char16_t c, bool bold, uint32_t colour) {
+    const uint64_t key = (uint64_t{c} << 33) | (bold ? uint64_t{1} << 32 : 0) | colour;
+    auto it = tiles_.find(key);
+    if (it != tiles_.end()) return it->second;
+    // Over each pixel the rim darkens what lies under it by its alpha h, then the glyph's
+    // coverage g mixes in the colour: together colour x g on top of (255 - h) (255 - g) of
+    // what was there.
+    const Glyph& g = glyph(c, bold);
+    const int r = haloRadius_;
+    QImage img(g.halo.size(), QImage::Format_ARGB32_Premultiplied);
+    auto div255 = [](uint32_t v) { return (v + 128 + ((v + 128) >> 8)) >> 8; };
+    for (int y = 0; y < img.height(); ++y) {
+        const uchar* rim = g.halo.constScanLine(y);
+        auto* out = reinterpret_cast<uint32_t*>(img.scanLine(y));
+        const int gy = y - r;
+        const uchar* cover =
+            gy >= 0 && gy < g.coverage.height() ? g.coverage.constScanLine(gy) : nullptr;
+        for (int x = 0; x < img.width(); ++x) {
+            const int gx = x - r;
+            const uint32_t a =
+                cover != nullptr && gx >= 0 && gx < g.coverage.width() ? cover[gx] : 0;
+            const uint32_t alpha = 255 - div255((255 - rim[x]) * (255 - a));
+            out[x] = (alpha << 24) | (div255(((colour >> 16) & 0xFFu) * a) << 16) |
+                     (div255(((colour >> 8) & 0xFFu) * a) << 8) | div255((colour & 0xFFu) * a);
+        }
+    }
+    return tiles_.emplace(key, std::move(img)).first->second;
 }
 
 QImage KurvoOverlay::marker(Style style, uint32_t colour) {
@@ -151,6 +217,7 @@ QImage KurvoOverlay::marker(Style style, uint32_t colour) {
 void KurvoOverlay::draw(const Surface& frame, const Readouts& r, const ReadoutInputs& in,
                         const std::array<uint32_t, 2>& channelText, double scale) {
     setScale(scale);
+    placed_.clear();
     Layout at{frame, r, in, channelText};
     at.margin = static_cast<int>(std::lround(3 * scale));
     at.top = static_cast<int>(std::lround(10 * scale));  // below the trigger point marker
@@ -162,13 +229,15 @@ void KurvoOverlay::draw(const Surface& frame, const Readouts& r, const ReadoutIn
     drawCursor(at);
 }
 
-KurvoOverlay::Box KurvoOverlay::put(const Layout& at, const TextRun& t, int x, int y) {
+KurvoOverlay::Box KurvoOverlay::put(Layout& at, const TextRun& t, int x, int y) {
     drawText(at.frame, t, x, y);
+    placed_.push_back(Placed{at.part, x, y, t.width(), t.height()});
     return Box{x, y, t.width(), t.height()};
 }
 
-KurvoOverlay::Box KurvoOverlay::put(const Layout& at, const QImage& image, int x, int y) {
+KurvoOverlay::Box KurvoOverlay::put(Layout& at, const QImage& image, int x, int y) {
     Blend(at.frame, image, x, y);
+    placed_.push_back(Placed{at.part, x, y, image.width(), image.height()});
     return Box{x, y, image.width(), image.height()};
 }
 
@@ -177,27 +246,54 @@ void KurvoOverlay::drawEdgeMarkers(Layout& at) {
     const int W = at.frame.width;
     const int H = at.frame.height;
     if (at.r.triggerPointX >= 0) {
+        at.part = Part::TriggerPoint;
         const QImage m = marker(Style::MarkerDown, kMarker);
-        put(at, m, Clamp(at.r.triggerPointX - m.width() / 2, 0, W - m.width()), 0);
+        const Box point =
+            put(at, m, Clamp(at.r.triggerPointX - m.width() / 2, 0, W - m.width()), 0);
+        if (!at.r.triggerStatus.isEmpty()) {
+            // Beside the marker (to its left where the right has no room); the texts below
+            // start under it.
+            at.part = Part::TriggerStatus;
+            const TextRun t = text(at.r.triggerStatus, Style::Plain, kMarker);
+            int x = point.x + point.w + at.margin;
+            if (x + t.width() > W) x = std::max(0, point.x - at.margin - t.width());
+            const Box status = put(at, t, x, 0);
+            at.top = std::max(at.top, status.y + status.h + at.margin);
+        }
     }
     for (int c = 0; c < 2; ++c) {
-        if (at.r.channel[c].triggerLevelRow < 0) continue;
+        const ChannelReadouts& ch = at.r.channel[c];
+        if (ch.triggerLevelRow < 0) continue;
         const QImage m = marker(Style::MarkerLeft, at.channelText[c]);
         at.rightMarkerWidth = m.width();
-        put(at, m, W - m.width(),
-            Clamp(at.r.channel[c].triggerLevelRow - m.height() / 2, 0, H - m.height()));
+        if (ch.hysteresisTop >= 0) {
+            // The hysteresis band: a bar beside the marker from the level to where the signal
+            // must go first, at least a pixel high.
+            at.part = Part::Hysteresis;
+            const int bar = std::max(2, static_cast<int>(std::lround(3 * scale_)));
+            const int x = W - m.width() - bar - 1;
+            const int y0 = Clamp(ch.hysteresisTop, 0, H - 1);
+            const int y1 = Clamp(ch.hysteresisBottom, y0, H - 1);
+            FillOver(at.frame, x, y0, bar, y1 - y0 + 1, Translucent(at.channelText[c], 150));
+            placed_.push_back(Placed{at.part, x, y0, bar, y1 - y0 + 1});
+        }
+        at.part = Part::TriggerLevel;
+        put(at, m, W - m.width(), Clamp(ch.triggerLevelRow - m.height() / 2, 0, H - m.height()));
     }
 }
 
 // The foot: the graticule lines' labels at the bottom, the scales and the record above them.
-void KurvoOverlay::drawFootCaptions(const Layout& at) {
+void KurvoOverlay::drawFootCaptions(Layout& at) {
     const int W = at.frame.width;
     const int axisY = at.frame.height - lineHeight_;
+    at.part = Part::Axis;
     for (const AxisLabel& a : at.r.axis) {
         const TextRun t = text(a.text, Style::Plain, kPlainText);
         put(at, t, Clamp(a.x - t.width() / 2, 0, W - t.width()), axisY);
     }
     const int scaleY = axisY - lineHeight_ - static_cast<int>(std::lround(scale_));
+    at.footTop = scaleY;
+    at.part = Part::Scale;
     int x = at.margin;
     if (!at.r.perDivision.isEmpty())
         x += put(at, text(at.r.perDivision, Style::Plain, kPlainText), x, scaleY).w + at.margin;
@@ -207,63 +303,118 @@ void KurvoOverlay::drawFootCaptions(const Layout& at) {
         x += put(at, text(perDivision, Style::Channel, at.channelText[c]), x, scaleY).w + at.margin;
     }
     if (!at.r.info.isEmpty()) {
+        at.part = Part::Info;
         const TextRun t = text(at.r.info, Style::Plain, kPlainText);
         put(at, t, std::max(x, W - t.width() - at.margin - at.rightMarkerWidth), scaleY);
     }
 }
 
-// The measurement strip at the top left, two lines per channel.
-void KurvoOverlay::drawMeasurementStrip(const Layout& at) {
+// The measurement strip at the top left, two lines per channel, and a third with the duty cycle
+// and the edges where the channel has a period; "CH2 not measured" for a channel left out; the
+// statistics in its place while they are shown.
+void KurvoOverlay::drawMeasurementStrip(Layout& at) {
+    at.part = Part::Strip;
     int y = at.top;
     for (int c = 0; c < 2; ++c) {
         const ChannelReadouts& ch = at.r.channel[c];
-        if (ch.frequency.isEmpty()) continue;
-        const QString first = ChannelName(c) + QStringLiteral("  ") + ch.frequency +
-                              QStringLiteral("  ") + ch.period + QStringLiteral("  ") +
-                              ch.peakToPeak + QStringLiteral("  ") + ch.rms;
-        const QString second = QStringLiteral("mean ") + ch.mean + QStringLiteral("   min ") +
-                               ch.min + QStringLiteral("   max ") + ch.max;
-        y += put(at, text(first, Style::Channel, at.channelText[c]), at.margin, y).h;
-        y += put(at, text(second, Style::Channel, at.channelText[c]), at.margin, y).h + at.margin;
+        QStringList lines;
+        if (!ch.notMeasured.isEmpty()) {
+            lines << ch.notMeasured;
+        } else if (!ch.statistics.isEmpty()) {
+            lines = ch.statistics;
+        } else if (!ch.frequency.isEmpty()) {
+            lines << measurementLines(ch, c);
+        }
+        for (const QString& line : lines) {
+            if (line.isEmpty()) continue;
+            const Box b = put(at, text(line, Style::Channel, at.channelText[c]), at.margin, y);
+            at.taken.push_back(b);
+            y += b.h;
+        }
+        if (!lines.isEmpty()) y += at.margin;
     }
 }
 
+QStringList KurvoOverlay::measurementLines(const ChannelReadouts& ch, int c) {
+    QStringList lines{ChannelName(c) + QStringLiteral("  ") + ch.frequency + QStringLiteral("  ") +
+                          ch.period + QStringLiteral("  ") + ch.peakToPeak + QStringLiteral("  ") +
+                          ch.rms,
+                      ch.meanLabel + QLatin1Char(' ') + ch.mean + QStringLiteral("   min ") +
+                          ch.min + QStringLiteral("   max ") + ch.max};
+    if (!ch.duty.isEmpty()) {
+        lines << QStringLiteral("duty ") + ch.duty + QStringLiteral("   rise ") + ch.rise +
+                     QStringLiteral("   fall ") + ch.fall;
+    }
+    return lines;
+}
+
 // Over-range notes at the top right.
-void KurvoOverlay::drawOverRangeNotes(const Layout& at) {
+void KurvoOverlay::drawOverRangeNotes(Layout& at) {
+    at.part = Part::OverRange;
     int y = at.top;
     for (int c = 0; c < 2; ++c) {
         if (at.r.channel[c].overRange.isEmpty()) continue;
         const TextRun t = text(at.r.channel[c].overRange, Style::Warning, 0xFFFFFFu);
         const int x = std::max(0, at.frame.width - t.width() - at.margin - at.rightMarkerWidth);
-        y += put(at, t, x, y).h + at.margin;
+        at.taken.push_back(put(at, t, x, y));
+        y += t.height() + at.margin;
     }
 }
 
-// Spectrum peaks: a marker over each, its frequency and amplitude above it.
-void KurvoOverlay::drawSpectrumPeaks(const Layout& at) {
+// Spectrum peaks: a marker over each, its frequency and amplitude above it. Both stay above the
+// foot captions, and a label moves up or down as little as it takes to keep clear of the
+// measurement strip, the over-range notes and the other label.
+void KurvoOverlay::drawSpectrumPeaks(Layout& at) {
     const int W = at.frame.width;
-    const int H = at.frame.height;
-    std::vector<Box> labels;
+    const int bottom = at.footTop > at.top ? at.footTop : at.frame.height;
     for (int c = 0; c < 2; ++c) {
         const ChannelReadouts& ch = at.r.channel[c];
         if (ch.peak.isEmpty()) continue;
+        at.part = Part::PeakMarker;
         const QImage m = marker(Style::MarkerDown, at.channelText[c]);
         const int px = static_cast<int>(std::lround(ch.peakX));
-        const int markerY =
-            Clamp(static_cast<int>(ch.peakY) - m.height() - at.margin, at.top, H - m.height());
+        const int markerY = Clamp(static_cast<int>(ch.peakY) - m.height() - at.margin, at.top,
+                                  std::max(at.top, bottom - m.height()));
         put(at, m, Clamp(px - m.width() / 2, 0, W - m.width()), markerY);
-        const TextRun t = text(ch.peak, Style::Channel, at.channelText[c]);
+        const TextRun t = ch.peakCutOff ? text(ch.peak, Style::Warning, 0xFFFFFFu)
+                                        : text(ch.peak, Style::Channel, at.channelText[c]);
         Box b{Clamp(px - t.width() / 2, 0, W - t.width()), std::max(at.top, markerY - t.height()),
               t.width(), t.height()};
-        for (const Box& other : labels) {
-            if (b.overlaps(other)) b.y = other.y + other.h;
-        }
-        labels.push_back(put(at, t, b.x, b.y));
+        Settle(b, at.taken, at.top, bottom);
+        at.part = Part::Peak;
+        at.taken.push_back(put(at, t, b.x, b.y));
     }
 }
 
+void KurvoOverlay::Settle(Box& b, const std::vector<Box>& clear, int top, int bottom) {
+    const int lowest = std::max(top, bottom - b.h);
+    const int wanted = Clamp(b.y, top, lowest);
+    auto free = [&](int y) {
+        const Box at{b.x, y, b.w, b.h};
+        return std::none_of(clear.begin(), clear.end(),
+                            [&](const Box& o) { return at.overlaps(o); });
+    };
+    // Where it would like to be, or just below or just above one of the others.
+    std::vector<int> candidates{wanted};
+    for (const Box& o : clear) {
+        candidates.push_back(o.y + o.h);
+        candidates.push_back(o.y - b.h);
+    }
+    int best = wanted;
+    int bestDistance = -1;
+    for (int y : candidates) {
+        if (y < top || y > lowest || !free(y)) continue;
+        const int distance = std::abs(y - wanted);
+        if (bestDistance < 0 || distance < bestDistance) {
+            best = y;
+            bestDistance = distance;
+        }
+    }
+    b.y = best;
+}
+
 // The cursor readout beside the pointer, turned to stay inside the picture.
-void KurvoOverlay::drawCursor(const Layout& at) {
+void KurvoOverlay::drawCursor(Layout& at) {
     if (!at.in.cursor) return;
     const int W = at.frame.width;
     const int H = at.frame.height;
@@ -274,6 +425,7 @@ void KurvoOverlay::drawCursor(const Layout& at) {
         if (!at.r.channel[c].cursor.isEmpty())
             lines.push_back(text(at.r.channel[c].cursor, Style::Channel, at.channelText[c]));
     }
+    at.part = Part::Cursor;
     int bw = 0, bh = 0;
     for (const TextRun& t : lines) {
         bw = std::max(bw, t.width());

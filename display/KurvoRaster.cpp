@@ -194,10 +194,37 @@ void BlendOver(const Surface& dst, int x, int y, const ConstSurface& src) {
     const int y0 = std::max(0, y);
     const int x1 = std::min(dst.width, x + src.width);
     const int y1 = std::min(dst.height, y + src.height);
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i full = _mm_set1_epi16(255);
+    const __m128i half = _mm_set1_epi16(128);
+    const __m128i opaque = _mm_set1_epi32(static_cast<int>(0xFF000000u));
+    // Two pixels' components (16 bits each): source + destination x (255 - alpha) / 255,
+    // rounded as the scalar loop below rounds it.
+    auto over = [&](__m128i s, __m128i d) {
+        const __m128i a = _mm_shufflehi_epi16(_mm_shufflelo_epi16(s, _MM_SHUFFLE(3, 3, 3, 3)),
+                                              _MM_SHUFFLE(3, 3, 3, 3));
+        const __m128i t = _mm_add_epi16(_mm_mullo_epi16(d, _mm_sub_epi16(full, a)), half);
+        return _mm_add_epi16(s, _mm_srli_epi16(_mm_add_epi16(t, _mm_srli_epi16(t, 8)), 8));
+    };
+#endif
     for (int row = y0; row < y1; ++row) {
         const uint32_t* s = src.row(row - y) + (x0 - x);
         uint32_t* d = dst.row(row) + x0;
-        for (int i = 0; i < x1 - x0; ++i) {
+        int i = 0;
+#if defined(__SSE2__)
+        for (; i + 4 <= x1 - x0; i += 4) {
+            const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+            if (_mm_movemask_epi8(_mm_cmpeq_epi32(_mm_srli_epi32(p, 24), zero)) == 0xFFFF)
+                continue;  // all four transparent
+            const __m128i q = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + i));
+            const __m128i lo = over(_mm_unpacklo_epi8(p, zero), _mm_unpacklo_epi8(q, zero));
+            const __m128i hi = over(_mm_unpackhi_epi8(p, zero), _mm_unpackhi_epi8(q, zero));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i),
+                             _mm_or_si128(_mm_packus_epi16(lo, hi), opaque));
+        }
+#endif
+        for (; i < x1 - x0; ++i) {
             const uint32_t p = s[i];
             const uint32_t a = p >> 24;
             if (a == 0) continue;

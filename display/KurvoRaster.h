@@ -89,8 +89,9 @@ void Put(const Surface& s, int x, int y, uint32_t c);
 void DrawGraticule(const Surface& s, int divX, int divY, uint32_t background, uint32_t dim,
                    uint32_t centre, int tick = 2);
 
-// Blends the premultiplied pixels of `src` over `dst` with the top left corner of src at
-// (x, y) of dst; the parts of src outside dst are left out.
+// Blends the premultiplied pixels of `src` (no component above the alpha) over `dst` with the
+// top left corner of src at (x, y) of dst; the parts of src outside dst are left out. Each
+// component becomes source + destination x (255 - alpha) / 255, rounded; the result is opaque.
 void BlendOver(const Surface& dst, int x, int y, const ConstSurface& src);
 
 // Blends the premultiplied colour `over` (0xAARRGGBB) over the w x h rectangle of `dst` at

@@ -45,12 +45,66 @@ void Measured(const measure::ChannelMeasurement& m, double fs, double sensitivit
     const double period = Positive(fs) && m.hasPeriod() ? m.period / fs : NaN();
     out.frequency = FrequencyText(period > 0 ? 1.0 / period : NaN());
     out.period = PeriodText(period);
-    auto volts = [&](double raw) { return VoltsNumber(RawToVolts(raw, sensitivity), sensitivity); };
-    out.peakToPeak = volts(m.peakToPeak()) + QStringLiteral(" Vpp");
-    out.rms = volts(m.rms) + QStringLiteral(" V rms");
-    out.mean = volts(m.mean) + QStringLiteral(" V");
-    out.min = volts(m.min) + QStringLiteral(" V");
-    out.max = volts(m.max) + QStringLiteral(" V");
+    const double step = RecordStep(sensitivity);
+    auto volts = [&](double raw, const QString& unit) {
+        return VoltsText(RawToVolts(raw, sensitivity), step, unit);
+    };
+    out.peakToPeak = volts(m.peakToPeak(), QStringLiteral("Vpp"));
+    // Over whole periods where there are some, so that they do not depend on where the record
+    // starts and ends within a period; over the record otherwise. The label says which.
+    const bool cycles = m.hasPeriod() && std::isfinite(m.cycleMean);
+    out.meanLabel = cycles ? QStringLiteral("cycle mean") : QStringLiteral("mean");
+    out.rms = cycles ? volts(m.cycleRms, QStringLiteral("V cycle rms"))
+                     : volts(m.rms, QStringLiteral("V rms"));
+    out.mean = volts(cycles ? m.cycleMean : m.mean, QStringLiteral("V"));
+    out.min = volts(m.min, QStringLiteral("V"));
+    out.max = volts(m.max, QStringLiteral("V"));
+    if (period > 0) {
+        out.duty = DutyText(m.duty);
+        out.rise = EdgeTimeText(m.riseTime / fs, 1.0 / fs);
+        out.fall = EdgeTimeText(m.fallTime / fs, 1.0 / fs);
+    }
+}
+
+void PeakReadout(const measure::SpectrumPeak& p, double binHz, const ReadoutInputs& in, int c,
+                 ChannelReadouts& ch) {
+    const double s = in.sensitivity[c];
+    const double amplitude = std::min(p.amplitude, 2147483647.0);
+    ch.peakY =
+        ValueToRow(static_cast<int32_t>(std::lround(amplitude)), in.ymin[c], in.ymax[c], in.height);
+    if (p.belowResolution) {
+        // Below 1.5 bins no line can be told from the DC and its own mirror image.
+        ch.peak =
+            QStringLiteral("below resolution (< ") + FrequencyText(1.5 * binHz) + QLatin1Char(')');
+        ch.peakX = ColumnOfPoint(1.0, in.points, in.width);
+        return;
+    }
+    ch.peak = FrequencyText(p.bin * binHz) + QStringLiteral("  ") +
+              (p.atLeast ? QStringLiteral("> ") : QString()) +
+              VoltsText(RawToVolts(p.amplitude, s), RecordStep(s));
+    ch.peakX = ColumnOfPoint(p.bin, in.points, in.width);
+    // A line above the top of the view is drawn cut off: the label says so.
+    if (p.amplitude > in.ymax[c]) {
+        ch.peakCutOff = true;
+        ch.peak += QStringLiteral("  cut off");
+    }
+}
+
+// The band the signal must leave before the trigger looks for the level: below it for a rising
+// slope, above it for a falling one, both ways while the slope is unknown.
+void HysteresisBand(const ReadoutInputs& in, int c, double levelRaw, ChannelReadouts& ch) {
+    const double hys = in.triggerHysteresis[c];
+    if (!(hys > 0.0) || !std::isfinite(hys)) return;
+    const double band = std::min(hys / in.sensitivity[c] * 32768.0, 4294967296.0);
+    const double lo = in.triggerSlope == 1 ? levelRaw : levelRaw - band;
+    const double hi = in.triggerSlope == 0 ? levelRaw : levelRaw + band;
+    auto row = [&](double raw) {
+        const double limited = std::clamp(raw, -2147483648.0, 2147483647.0);
+        return ValueToRow(static_cast<int32_t>(std::lround(limited)), in.ymin[c], in.ymax[c],
+                          in.height);
+    };
+    ch.hysteresisTop = row(hi);
+    ch.hysteresisBottom = row(lo);
 }
 
 }  // namespace
@@ -87,8 +141,12 @@ Readouts ComputeReadouts(const ReadoutInputs& in) {
             }
         }
         const double offset = triggerFrame - in.windowStart;
-        if (triggerKnown && in.points > 0 && offset >= 0 && offset < in.points)
+        if (triggerKnown && in.points > 0 && offset >= 0 && offset < in.points) {
             r.triggerPointX = static_cast<int>(std::floor(ColumnOfPoint(offset, in.points, w)));
+            if (in.triggerState != 0)
+                r.triggerStatus =
+                    in.triggerState > 0 ? QStringLiteral("Trig'd") : QStringLiteral("Auto");
+        }
         if (in.cursor && timeKnown) {
             double frames = in.windowStart + PointOfColumn(in.cursorX, in.points, w);
             frames -= triggerKnown ? triggerFrame : 0.0;
@@ -112,14 +170,7 @@ Readouts ComputeReadouts(const ReadoutInputs& in) {
             const measure::SpectrumPeak& p = in.peaks[c];
             if (!in.shown[c] || !p.found || binHz != binHz || !Positive(in.sensitivity[c]))
                 continue;
-            ChannelReadouts& ch = r.channel[c];
-            const double volts = RawToVolts(p.amplitude, in.sensitivity[c]);
-            ch.peak = FrequencyText(p.bin * binHz) + QStringLiteral("  ") +
-                      VoltsNumber(volts, in.sensitivity[c]) + QStringLiteral(" V");
-            ch.peakX = ColumnOfPoint(p.bin, in.points, w);
-            const double amplitude = std::min(p.amplitude, 2147483647.0);
-            ch.peakY =
-                ValueToRow(static_cast<int32_t>(std::lround(amplitude)), in.ymin[c], in.ymax[c], h);
+            PeakReadout(p, binHz, in, c, r.channel[c]);
         }
     }
 
@@ -131,22 +182,31 @@ Readouts ComputeReadouts(const ReadoutInputs& in) {
             ch.voltsPerDivision = ChannelName(c) + QLatin1Char(' ') +
                                   VoltsPerDivisionText(VoltsPerDivision(in.ymin[c], in.ymax[c], s));
         }
-        if (!in.spectrum) Measured(in.measured[c], fs, s, ch);
-        // Only a measured record can be over range: before the first one the buffers hold zeros.
-        const bool over = in.measured[c].frames > 0 &&
-                          (in.spectrum ? in.measured[c].overRange : in.shownOverRange[c]);
-        if (over) ch.overRange = ChannelName(c) + QStringLiteral(" over range");
+        if (!in.channelMeasured[c]) {
+            ch.notMeasured = ChannelName(c) + QStringLiteral(" not measured");
+            ch.peak.clear();
+        } else {
+            if (!in.spectrum) Measured(in.measured[c], fs, s, ch);
+            // Only a measured record can be over range: before the first one the buffers hold
+            // zeros. The whole record, as min and max are, in both views.
+            if (in.measured[c].frames > 0 && in.measured[c].overRange)
+                ch.overRange = ChannelName(c) + QStringLiteral(" over range");
+            if (in.statisticsShown) ch.statistics = StatisticsLines(c, in.statistics[c], s, fs);
+        }
         if (!in.spectrum && in.triggerSource == c && Positive(s) &&
             std::isfinite(in.triggerLevel[c])) {
             const double raw =
                 std::clamp(in.triggerLevel[c] / s * 32768.0, -2147483648.0, 2147483647.0);
             ch.triggerLevelRow =
                 ValueToRow(static_cast<int32_t>(std::lround(raw)), in.ymin[c], in.ymax[c], h);
+            HysteresisBand(in, c, raw, ch);
         }
         if (in.cursor && Positive(s)) {
+            // Its resolution is one row of the picture.
             const double volts = RawToVolts(ValueAtRow(in.cursorY, in.ymin[c], in.ymax[c], h), s);
-            ch.cursor = ChannelName(c) + QLatin1Char(' ') +
-                        Engineering(volts, QStringLiteral("V"), 4, false);
+            const double row = RawToVolts(
+                (static_cast<double>(in.ymax[c]) - in.ymin[c] + 1.0) / std::max(1, h), s);
+            ch.cursor = ChannelName(c) + QLatin1Char(' ') + VoltsText(volts, row);
         }
     }
     return r;

@@ -13,6 +13,14 @@ int DecimalsFor(double r, int digits) {
     return std::max(0, digits - 1 - static_cast<int>(std::floor(std::log10(r))));
 }
 
+// The exponent of the decade of x > 0: 2 for 100 to 999.9..., -3 for 0.001 to 0.0099...
+int Decade(double x) {
+    int e = static_cast<int>(std::floor(std::log10(x)));
+    if (std::pow(10.0, e + 1) <= x) ++e;  // log10 a hair short of a power of ten
+    if (std::pow(10.0, e) > x) --e;
+    return e;
+}
+
 QString Trimmed(QString text) {
     if (!text.contains(QLatin1Char('.'))) return text;
     while (text.endsWith(QLatin1Char('0')))
@@ -105,22 +113,49 @@ QString PeriodText(double seconds) {
     return Engineering(seconds, QStringLiteral("s"), 4, false);
 }
 
+QString EdgeTimeText(double seconds, double sampleInterval) {
+    if (!(seconds >= 0.0) || !(sampleInterval > 0.0) || !std::isfinite(seconds))
+        return QStringLiteral("--");
+    if (seconds < sampleInterval)
+        return QStringLiteral("< ") + Engineering(sampleInterval, QStringLiteral("s"), 3, false);
+    return Engineering(seconds, QStringLiteral("s"), 3, false);
+}
+
+QString DutyText(double duty) {
+    if (!std::isfinite(duty)) return QStringLiteral("--");
+    return QString::number(duty * 100.0, 'f', 1) + QStringLiteral(" %");
+}
+
 QString SampleRateText(double hz) {
     return Engineering(hz, QStringLiteral("S/s"), 4, true);
 }
 
-QString VoltsNumber(double volts, double fullScale) {
-    if (!std::isfinite(volts)) return QStringLiteral("--");
-    double reference = std::fabs(volts);
-    if (std::isfinite(fullScale)) reference = std::max(reference, std::fabs(fullScale) / 4.0);
-    const int decimals = reference > 0.0 ? std::min(6, DecimalsFor(reference, 3)) : 2;
-    QString text = QString::number(volts, 'f', decimals);
-    // No sign on a value that rounds to zero.
-    if (text.startsWith(QLatin1Char('-')) && std::all_of(text.begin() + 1, text.end(), [](QChar c) {
-            return c == QLatin1Char('0') || c == QLatin1Char('.');
-        }))
-        text.remove(0, 1);
-    return text;
+QString VoltsText(double volts, double step, const QString& unit) {
+    if (!std::isfinite(volts)) return QStringLiteral("-- ") + unit;
+    const bool stepKnown = step > 0.0 && std::isfinite(step);
+    const int stepExponent = stepKnown ? Decade(step) : 0;
+    // The exponent of the last digit: the fourth significant one, not below the step's decade.
+    auto lastDigit = [&](double magnitude) {
+        int last = magnitude > 0.0 ? Decade(magnitude) - 3 : stepExponent;
+        if (stepKnown) last = std::max(last, stepExponent);
+        return std::clamp(last, -12, 12);
+    };
+    auto roundTo = [](double magnitude, int last) {
+        const double scale = std::pow(10.0, -last);
+        return std::round(magnitude * scale) / scale;
+    };
+    const double magnitude = std::fabs(volts);
+    int last = lastDigit(magnitude);
+    double rounded = roundTo(magnitude, last);
+    // Rounding may have added a digit in front (9.9996 -> 10.000): one digit less then.
+    if (rounded > 0.0 && lastDigit(rounded) > last) {
+        last = lastDigit(rounded);
+        rounded = roundTo(magnitude, last);
+    }
+    const QString number = QString::number(rounded, 'f', std::max(0, -last));
+    // No sign on a value that rounds to 0.
+    return (volts < 0 && rounded > 0.0 ? QStringLiteral("-") : QString()) + number +
+           QLatin1Char(' ') + unit;
 }
 
 }  // namespace rv8::kurvo

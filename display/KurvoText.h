@@ -46,13 +46,25 @@ QString FrequencyAxisText(double hz);
 QString FrequencyText(double hz);
 // A measured period: "1.000 ms"; "--" when NaN.
 QString PeriodText(double seconds);
+// A rise or fall time: "295 µs", three significant digits; shorter than one sample interval
+// (which the record cannot tell apart): "< 10.0 µs". "--" when either is not positive.
+QString EdgeTimeText(double seconds, double sampleInterval);
+// A duty cycle of 0..1: "50.0 %". "--" when not finite.
+QString DutyText(double duty);
 // "100 kS/s", "28.57 kS/s".
 QString SampleRateText(double hz);
-// A measured voltage on a channel of `fullScale` volts: three significant digits of the larger
-// of |volts| and a quarter of the full scale, so that a channel's readings share their decimals
-// and a small value near 0 does not show digits the channel cannot resolve ("0.002", "3.05",
-// "-1.52", "0.600" on a 4 V and a 0.8 V channel). A value that rounds to 0 has no sign. Without the
-// unit.
-QString VoltsNumber(double volts, double fullScale);
+// Every voltage the chart writes (measurements, spectrum peaks, the cursor, statistics) follows
+// one rule: its digits come from the readout's resolution `step` (volts; for the measurements of
+// a record one raw unit, sensitivity / 32768) and from the value. The last digit shown is the
+// fourth significant digit of the value, but never one below the decade of the step: "3.040 V",
+// "1.061 V", "0.0141 V" on the 4 V range (step 122 µV), "0.300 V", "0.106 V", "0.000 V" on the
+// 80 V range (step 2.4 mV). A value that rounds to 0 is "0" with the step's decimals and no sign.
+// Volts without prefix, then a blank and `unit` ("V", "Vpp"). Not finite: "--". Without a usable
+// step (not positive, not finite): four significant digits.
+QString VoltsText(double volts, double step, const QString& unit = QStringLiteral("V"));
+// The step of a record's measurements on a channel of `sensitivity` volts full scale.
+inline double RecordStep(double sensitivity) {
+    return RawToVolts(1.0, sensitivity);
+}
 
 }  // namespace rv8::kurvo

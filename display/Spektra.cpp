@@ -60,7 +60,8 @@ void Spektra::Transform(int16_t count) {
         const double re = plan_->out[k].r;
         const double im = plan_->out[k].i;
         const double factor = (k == 0 || k == kBins - 1) ? norm : 2.0 * norm;
-        bins_[k] = std::clamp(std::hypot(re, im) * factor, 0.0, 32767.0);
+        amplitudes_[k] = std::hypot(re, im) * factor;
+        bins_[k] = std::clamp(amplitudes_[k], 0.0, 32767.0);
     }
 }
 

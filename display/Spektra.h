@@ -27,11 +27,17 @@ class Spektra {
     // scaling), limited to the 16-bit range; other bins give 0.
     virtual double BinValue(int16_t bin) const;
 
+    // The bins after Transform, neither rounded nor limited: amplitudes in raw units as
+    // BinValue scales them, which may exceed 32767. The chart finds the spectrum's peak on them
+    // (display/SpectrumPeak.h).
+    const std::array<double, kBins>& amplitudes() const { return amplitudes_; }
+
   private:
     struct Plan;
     Plan* plan_;
     std::array<float, kInputs> input_{};
     std::array<double, kBins> bins_{};
+    std::array<double, kBins> amplitudes_{};
 };
 
 }  // namespace rv8

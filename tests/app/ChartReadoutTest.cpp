@@ -61,9 +61,10 @@ TEST_F(FormTest, TheTimeViewShowsItsScalesAndTheTriggerPoint) {
     EXPECT_EQ(r.channel[0].triggerLevelRow, 200);    // level 0 V, the centre row
     EXPECT_EQ(r.channel[0].frequency, "3.906 kHz");  // 500000 / 128
     EXPECT_EQ(r.channel[0].period, QStringLiteral("256.0 µs"));
-    EXPECT_EQ(r.channel[0].peakToPeak, "6.00 Vpp");
-    EXPECT_EQ(r.channel[0].mean, "0.00 V");
-    EXPECT_EQ(r.channel[0].rms, "3.00 V rms");
+    EXPECT_EQ(r.channel[0].peakToPeak, "6.000 Vpp");
+    EXPECT_EQ(r.channel[0].mean, "0.0000 V");
+    EXPECT_EQ(r.channel[0].rms, "3.000 V cycle rms");  // over the 32 whole periods
+    EXPECT_EQ(r.channel[0].meanLabel, "cycle mean");
     EXPECT_TRUE(r.channel[0].overRange.isEmpty());
 
     // Position 0: the trigger point lies half a record to the right, beyond the window.
@@ -97,7 +98,12 @@ TEST_F(FormTest, ASampleAtTheEndOfTheRangeIsNotedOverRange) {
     };
     form->Command2->click();
     EXPECT_EQ(form->Kurvo1->readouts().channel[0].overRange, "CH1 over range");
-    form->HScroll2->setValue(16384);  // the window no longer shows that sample
+    // The window no longer shows that sample, but it is still in the record, as the minimum and
+    // maximum are: still noted.
+    form->HScroll2->setValue(16384);
+    form->Command2->click();
+    EXPECT_EQ(form->Kurvo1->readouts().channel[0].overRange, "CH1 over range");
+    inst.sample = [](int, int32_t) { return uint16_t{32768}; };
     form->Command2->click();
     EXPECT_TRUE(form->Kurvo1->readouts().channel[0].overRange.isEmpty());
 }
@@ -136,7 +142,8 @@ TEST_F(FormTest, TheCursorReadoutFollowsTheMouseAndLeavesWithIt) {
     MoveMouse(&k, QPoint(256, 100));
     // Column 256 of 512 is frame 256 after the trigger point: 512 µs at 500 kHz.
     EXPECT_EQ(k.readouts().cursorPosition, QStringLiteral("t +512.0 µs"));
-    EXPECT_EQ(k.readouts().channel[0].cursor, "CH1 2.000 V");  // a quarter from the top
+    EXPECT_EQ(k.readouts().channel[0].cursor,
+              "CH1 2.00 V");  // a quarter from the top, to a row of 20 mV
     QEvent leave(QEvent::Leave);
     QApplication::sendEvent(&k, &leave);
     EXPECT_TRUE(k.readouts().cursorPosition.isEmpty());
@@ -165,7 +172,7 @@ TEST_F(ChartOnSimulator, TheDefaultSineReadsAsGenerated) {
     const kurvo::ChannelReadouts& ch = r.channel[0];
     EXPECT_EQ(ch.frequency, "1.000 kHz");
     EXPECT_EQ(ch.period, "1.000 ms");
-    EXPECT_EQ(ch.rms, "1.06 V rms");
+    EXPECT_EQ(ch.rms, "1.061 V cycle rms");
     // 3.00 V from crest to crest, and the 10 mV rms of noise on top at both crests.
     EXPECT_NEAR(NumberOf(ch.peakToPeak), 3.04, 0.04);
     EXPECT_NEAR(NumberOf(ch.mean), 0.0, 0.01);
@@ -182,11 +189,11 @@ TEST_F(ChartOnSimulator, ChopModeMeasuresTheSquareOnChannel2) {
     EXPECT_EQ(r.channel[0].frequency, "1.000 kHz");
     EXPECT_EQ(r.channel[1].frequency, "250.0 Hz");
     EXPECT_EQ(r.channel[1].period, "4.000 ms");
-    EXPECT_EQ(r.channel[1].peakToPeak, "0.600 Vpp");
+    EXPECT_EQ(r.channel[1].peakToPeak, "0.6000 Vpp");
     EXPECT_NEAR(NumberOf(r.channel[1].mean), 0.0, 0.008);  // AC coupling
     EXPECT_EQ(r.channel[1].voltsPerDivision, "CH2 200 mV/div");
     SelectItem(*form->SetCoupCh2Combo, 1);  // DC
-    EXPECT_EQ(single().channel[1].mean, "0.100 V");
+    EXPECT_EQ(single().channel[1].mean, "0.1000 V");
 }
 
 TEST_F(ChartOnSimulator, AClippedSineIsNotedOverRange) {

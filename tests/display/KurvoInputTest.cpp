@@ -1,4 +1,5 @@
 // The chart's mouse: the wheel and a drag change the shown channels' vertical ranges.
+#include <QMouseEvent>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -73,6 +74,47 @@ TEST(Kurvo, DragMovesTheRangeAndRaisesOnceAtRelease) {
     // A click without movement changes nothing and raises nothing.
     QTest::mouseClick(k.get(), Qt::LeftButton, Qt::NoModifier, QPoint(50, 50));
     EXPECT_EQ(spy.count(), 1);
+}
+
+void SendMove(QWidget* w, QPoint at, Qt::MouseButtons held) {
+    QMouseEvent move(QEvent::MouseMove, QPointF(at), w->mapToGlobal(QPointF(at)), Qt::NoButton,
+                     held, Qt::NoModifier);
+    QApplication::sendEvent(w, &move);
+}
+
+// A drag whose release never reaches the chart (a message box opened during it took the
+// release): what the chart sees next ends the drag where the button was last held, reports that
+// range once, and a move without the button never pans.
+TEST(Kurvo, ADragCutShortEndsAndReportsItsRange) {
+    struct Case {
+        const char* what;
+        bool pressAgain;  // the next event is a new press (else a move without the button)
+    };
+    for (const Case& c : {Case{"move without the button", false}, Case{"a new press", true}}) {
+        SCOPED_TRACE(c.what);
+        auto k = MakeChart();
+        k->YMin(0, -1000);
+        k->YMax(0, 1000);
+        QSignalSpy spy(k.get(), &Kurvo::RangeChanged);
+        QTest::mousePress(k.get(), Qt::LeftButton, Qt::NoModifier, QPoint(100, 100));
+        SendMove(k.get(), QPoint(100, 200), Qt::LeftButton);  // 100 rows down: up by 500
+        EXPECT_EQ(k->YMin(0), -500);
+        EXPECT_EQ(spy.count(), 0);
+        // The button is released while the message box is up: the chart never hears of it.
+        if (c.pressAgain) {
+            QTest::mousePress(k.get(), Qt::LeftButton, Qt::NoModifier, QPoint(50, 300));
+            EXPECT_EQ(spy.count(), 1);
+            QTest::mouseRelease(k.get(), Qt::LeftButton, Qt::NoModifier, QPoint(50, 300));
+        } else {
+            SendMove(k.get(), QPoint(100, 380), Qt::NoButton);
+            EXPECT_EQ(spy.count(), 1);
+        }
+        SendMove(k.get(), QPoint(100, 30), Qt::NoButton);
+        SendMove(k.get(), QPoint(100, 390), Qt::NoButton);
+        EXPECT_EQ(k->YMin(0), -500) << "a move without the button panned";
+        EXPECT_EQ(k->YMax(0), 1500);
+        EXPECT_EQ(spy.count(), 1);
+    }
 }
 
 }  // namespace

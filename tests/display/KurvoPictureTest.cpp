@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "display/Kurvo.h"
+#include "display/Measurements.h"
 #include "tests/display/KurvoTestSupport.h"
 
 namespace rv8 {
@@ -162,6 +163,55 @@ TEST(KurvoReadoutLayer, ReadoutsOffDrawsThePictureWithoutThem) {
     EXPECT_EQ(with->picture(), plain->picture());
     with->Readouts(true);
     EXPECT_NE(with->picture(), plain->picture());
+}
+
+// A trace stays visible wherever it lies, also under the captions: the zeroed buffers at the
+// bottom of the range showed only between the time labels, and a trace near the top vanished
+// under the measurement strip.
+TEST(KurvoReadoutLayer, ATraceStaysVisibleUnderTheCaptions) {
+    struct Case {
+        const char* what;
+        int16_t value;
+        kurvo::KurvoOverlay::Part under;
+    };
+    const Case cases[] = {
+        {"the bottom of the range, under the time labels", -32768, kurvo::KurvoOverlay::Part::Axis},
+        {"near the bottom, under the scales", -28400, kurvo::KurvoOverlay::Part::Scale},
+        {"near the top, under the measurements", 30000, kurvo::KurvoOverlay::Part::Strip},
+    };
+    // The picture with the trace at `value`, and its caption boxes.
+    auto draw = [](int16_t value, std::vector<kurvo::KurvoOverlay::Placed>* boxes) {
+        auto k = MakeChart();
+        GiveSettings(*k);
+        measure::ChannelMeasurement m;
+        m.frames = 4096;
+        m.max = 1000;
+        m.period = 100;
+        k->Measurements(m, m);
+        const std::vector<int16_t> v = Frames(512, value, 0);
+        k->PlotBuffer(v[0], 2, 512);
+        if (boxes != nullptr) *boxes = k->captionBoxes();
+        return k->picture();
+    };
+    const int visible = qBlue(MakeChart()->drawColor(0).rgb()) / 3;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<kurvo::KurvoOverlay::Placed> boxes;
+        const QImage with = draw(c.value, &boxes);
+        const QImage without = draw(0, nullptr);  // the same captions, the trace elsewhere
+        const int row = ValueToRowFor(c.value, kH);
+        int inside = 0, seen = 0;
+        for (const auto& box : boxes) {
+            if (box.part != c.under || row < box.y || row >= box.y + box.h) continue;
+            for (int x = box.x; x < box.x + box.w; ++x) {
+                ++inside;
+                // The trace adds at least a third of its blue (where no glyph covers it).
+                seen += qBlue(with.pixel(x, row)) - qBlue(without.pixel(x, row)) >= visible;
+            }
+        }
+        ASSERT_GT(inside, 30) << "no caption on row " << row;
+        EXPECT_GT(seen, inside * 3 / 10) << seen << " of " << inside;
+    }
 }
 
 }  // namespace

@@ -235,6 +235,41 @@ TEST(KurvoRaster, BlendOverMixesPremultipliedPixelsAndClips) {
         EXPECT_EQ(dst.at(2, 2), c.out) << c.name;
         EXPECT_EQ(dst.at(0, 0), c.dst) << c.name;  // outside the source
     }
+    // Every width, through the four-pixel loop and its tail: each pixel as the formula gives it,
+    // whatever its neighbours (transparent ones among them).
+    uint32_t seed = 12345;
+    auto next = [&] {
+        seed = seed * 1664525u + 1013904223u;
+        return seed >> 8;
+    };
+    for (int w : kWidths) {
+        Buffer src(w, 3, 0), dst(w + 2, 4, 0);
+        for (uint32_t& p : src.px) {
+            const uint32_t a = next() % 4 == 0 ? 0 : next() & 0xFFu;
+            p = a << 24;
+            for (int shift = 0; shift < 24; shift += 8)
+                p |= (a == 0 ? 0 : next() % (a + 1)) << shift;  // premultiplied
+        }
+        for (uint32_t& p : dst.px)
+            p = 0xFF000000u | next();
+        const Buffer before = dst;
+        BlendOver(dst.surface(), 1, 1, src.surface());
+        for (int y = 0; y < 3; ++y) {
+            for (int x = 0; x < w; ++x) {
+                const uint32_t s = src.at(x, y), d = before.at(x + 1, y + 1);
+                const uint32_t a = s >> 24;
+                uint32_t out = 0xFF000000u;
+                for (int shift = 0; shift < 24; shift += 8)
+                    out |=
+                        (((s >> shift) & 0xFFu) + (((d >> shift) & 0xFFu) * (255 - a) + 127) / 255)
+                        << shift;
+                ASSERT_EQ(dst.at(x + 1, y + 1), a == 0 ? d : out)
+                    << "width " << w << " at " << x << "," << y;
+            }
+        }
+        EXPECT_EQ(dst.at(0, 1), before.at(0, 1));
+        EXPECT_EQ(dst.at(w + 1, 1), before.at(w + 1, 1));
+    }
     // Parts of the source beyond any edge are left out.
     for (int at : {-1, 2, -5, 7}) {
         Buffer src(3, 3, 0xFFFFFFFFu), dst(4, 4, 0xFF000000u);

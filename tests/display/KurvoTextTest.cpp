@@ -107,20 +107,34 @@ TEST(KurvoText, NumberTexts) {
         {FrequencyAxisText(25000), "25 kHz"},
         {FrequencyAxisText(12500), "12.5 kHz"},
         {FrequencyAxisText(5e6), "5 MHz"},
+        {EdgeTimeText(295.2e-6, 1e-5), "295 µs"},
+        {EdgeTimeText(8e-6, 1e-5), "< 10.0 µs"},  // within one sample
+        {EdgeTimeText(kNaN, 1e-5), "--"},
+        {DutyText(0.5), "50.0 %"},
+        {DutyText(0.2704), "27.0 %"},
+        {DutyText(kNaN), "--"},
         {SampleRateText(100000), "100 kS/s"},
         {SampleRateText(28571), "28.57 kS/s"},
         {SampleRateText(1), "1 S/s"},
-        {VoltsNumber(3.04, 4), "3.04"},
-        {VoltsNumber(1.0607, 4), "1.06"},
-        {VoltsNumber(0.0001, 4), "0.00"},
-        {VoltsNumber(-0.0001, 4), "0.00"},  // no sign on zero
-        {VoltsNumber(-1.52, 4), "-1.52"},
-        {VoltsNumber(0.6, 0.8), "0.600"},
-        {VoltsNumber(0.1, 0.8), "0.100"},
-        {VoltsNumber(-0.00004, 0.8), "0.000"},
-        {VoltsNumber(50, 80), "50.0"},
-        {VoltsNumber(0.01, 0.2), "0.0100"},
-        {VoltsNumber(kNaN, 4), "--"},
+        // Volts: the fourth significant digit, never one below the step's decade.
+        {VoltsText(3.04, RecordStep(4)), "3.040 V"},
+        {VoltsText(1.0607, RecordStep(4)), "1.061 V"},
+        {VoltsText(0.0001, RecordStep(4)), "0.0001 V"},
+        {VoltsText(0.00004, RecordStep(4)), "0.0000 V"},
+        {VoltsText(-0.00004, RecordStep(4)), "0.0000 V"},  // no sign on zero
+        {VoltsText(-1.52, RecordStep(4), "V"), "-1.520 V"},
+        {VoltsText(0.6, RecordStep(0.8)), "0.6000 V"},
+        {VoltsText(-0.09999, RecordStep(0.8)), "-0.09999 V"},
+        {VoltsText(-0.099996, RecordStep(0.8)), "-0.1000 V"},  // rounds up to the next decade
+        {VoltsText(0.1, RecordStep(0.8)), "0.1000 V"},
+        {VoltsText(50, RecordStep(80)), "50.00 V"},
+        {VoltsText(0.3, RecordStep(80), "Vpp"), "0.300 Vpp"},
+        {VoltsText(0.0004, RecordStep(80)), "0.000 V"},
+        {VoltsText(0.01, RecordStep(0.2)), "0.01000 V"},
+        {VoltsText(1.23456, 0.02), "1.23 V"},  // a coarser step: fewer digits
+        {VoltsText(1.23456, kNaN), "1.235 V"},
+        {VoltsText(0, kNaN), "0 V"},
+        {VoltsText(kNaN, RecordStep(4)), "-- V"},
     };
     for (const Case& c : cases)
         EXPECT_EQ(c.text, QString::fromUtf8(c.expected));
@@ -215,6 +229,55 @@ TEST(KurvoReadouts, TriggerLevelMarksTheSourceChannelsRow) {
     }
 }
 
+// One rule for the digits of every voltage: from the record's resolution and the value, whatever
+// the range (a 0.300 Vpp sine on the 80 V range read "0.3 Vpp 0.1 V rms mean 0.0 V").
+TEST(KurvoReadouts, VoltagesShowTheDigitsTheRecordResolves) {
+    struct Case {
+        const char* what;
+        double sensitivity;
+        int16_t min, max;
+        double mean, rms;  // raw units
+        const char *pp, *rmsText, *meanText, *minText, *maxText;
+    };
+    const Case cases[] = {
+        {"0.300 Vpp on the 80 V range", 80, -61, 62, 0.2, 43.5, "0.300 Vpp", "0.106 V rms",
+         "0.000 V", "-0.149 V", "0.151 V"},
+        {"14.1 mV rms on the 4 V range", 4, -164, 164, 0.4, 115.8, "0.0400 Vpp", "0.0141 V rms",
+         "0.0000 V", "-0.0200 V", "0.0200 V"},
+        {"3 V on the 4 V range", 4, -24576, 24576, 8.0, 17378, "6.000 Vpp", "2.121 V rms",
+         "0.0010 V", "-3.000 V", "3.000 V"},
+        {"0.1 V on the 0.8 V range", 0.8, -4096, 4096, 1232.8, 4096, "0.2000 Vpp", "0.1000 V rms",
+         "0.03010 V", "-0.1000 V", "0.1000 V"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ReadoutInputs in = TimeView(512, 2048);
+        in.sensitivity = {c.sensitivity, 0.8};
+        measure::ChannelMeasurement& m = in.measured[0];
+        m.frames = 4096;
+        m.min = c.min;
+        m.max = c.max;
+        m.mean = c.mean;
+        m.rms = c.rms;
+        const ChannelReadouts r = ComputeReadouts(in).channel[0];
+        EXPECT_EQ(r.peakToPeak, QString::fromUtf8(c.pp));
+        EXPECT_EQ(r.rms, QString::fromUtf8(c.rmsText));
+        EXPECT_EQ(r.mean, QString::fromUtf8(c.meanText));
+        EXPECT_EQ(r.min, QString::fromUtf8(c.minText));
+        EXPECT_EQ(r.max, QString::fromUtf8(c.maxText));
+    }
+    // A small spectrum peak on the 80 V range is not "0.00 V".
+    ReadoutInputs in;
+    in.spectrum = true;
+    in.width = 512;
+    in.height = 401;
+    in.points = 513;
+    in.sampleFrequency = 100000;
+    in.sensitivity = {80, 0.8};
+    in.peaks[0] = measure::SpectrumPeak{true, 10.24, 4.1};  // 10 mV at 1 kHz
+    EXPECT_EQ(ComputeReadouts(in).channel[0].peak, "1.000 kHz  0.010 V");
+}
+
 TEST(KurvoReadouts, SpectrumViewAxisPeakAndCursor) {
     ReadoutInputs in;
     in.spectrum = true;
@@ -235,13 +298,13 @@ TEST(KurvoReadouts, SpectrumViewAxisPeakAndCursor) {
     ASSERT_EQ(r.axis.size(), 6u);
     EXPECT_EQ(r.axis[1].text, "50 kHz");
     EXPECT_EQ(r.axis[5].text, "250 kHz");
-    EXPECT_EQ(r.channel[0].peak, "1.000 kHz  1.50 V");
+    EXPECT_EQ(r.channel[0].peak, "1.000 kHz  1.500 V");
     EXPECT_NEAR(r.channel[0].peakX, 2.04, 0.01);
     EXPECT_EQ(r.channel[0].peakY, 250);  // 12288 of 32768 up from the bottom
     EXPECT_TRUE(r.channel[1].peak.isEmpty());
-    EXPECT_EQ(r.cursorPosition, "f 125.2 kHz");  // point 256.5 of 513
-    EXPECT_EQ(r.channel[0].cursor, "CH1 2.000 V");
-    EXPECT_EQ(r.triggerPointX, -1);  // no trigger marks in this view
+    EXPECT_EQ(r.cursorPosition, "f 125.2 kHz");     // point 256.5 of 513
+    EXPECT_EQ(r.channel[0].cursor, "CH1 2.000 V");  // to a row of 10 mV
+    EXPECT_EQ(r.triggerPointX, -1);                 // no trigger marks in this view
 }
 
 }  // namespace

@@ -5,12 +5,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <functional>
 #include <numbers>
 #include <string>
 #include <vector>
 
 #include "display/MeasureBlocks.h"
-#include "display/Spektra.h"
 
 namespace rv8::measure {
 namespace {
@@ -99,6 +99,9 @@ const Case kCases[] = {
     {"TwoPeriodsAreEnough", Shape::Sine, 320, 100, 12288, 0, 0, 100, -12288, 12288, 0, 8900, false},
     {"OneFrame", Shape::Dc, 1, 100, 0, 5, 0, kNaN, 5, 5, 5, 5, false},
     {"ShortTail", Shape::Square, 33, 8, 1000, 0, 0, 8, -1000, 1000, 30, 1000, false},
+    // 250 Hz in 8.19 ms at 100 kS/s: 2.05 periods, two rising crossings, one whole period.
+    {"OnePeriodIsEnough", Shape::Square, 819, 400, 12288, 0, 0, 400, -12288, 12288, 15, 12288,
+     false},
 };
 
 class MeasureTable : public ::testing::TestWithParam<Case> {};
@@ -205,6 +208,126 @@ TEST_P(MeasureTable, EveryBlockKernelAgreesWithThePlainLoop) {
 INSTANTIATE_TEST_SUITE_P(Signals, MeasureTable, ::testing::ValuesIn(kCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// Mean and rms over the whole periods: the same for every acquisition of a periodic signal,
+// wherever in a period its record starts and ends (the record's own mean and rms are not).
+TEST(Measurements, MeanAndRmsOverWholePeriodsDoNotDependOnTheStart) {
+    struct Cycles {
+        const char* name;
+        Shape shape;
+        int frames;
+        double period, amplitude, offset;
+        double mean, rms;  // of the signal, raw units
+    };
+    // A square of 1 V around 0.5 V on the 4 V range: 0.500 V and 1.118 V.
+    const Cycles cases[] = {
+        {"SquareWithOffset", Shape::Square, 4096, 300.3, 8192, 4096, 4096,
+         std::sqrt(8192.0 * 8192 + 4096.0 * 4096)},
+        {"Sine", Shape::Sine, 4096, 97.3, 12288, -2000, -2000,
+         std::sqrt(12288.0 * 12288 / 2 + 2000.0 * 2000)},
+        {"TriangleTwoPeriods", Shape::Triangle, 1500, 700, 20000, 3000, 3000,
+         std::sqrt(20000.0 * 20000 / 3 + 3000.0 * 3000)},
+        {"SquareOnePeriod", Shape::Square, 819, 400, 8192, 0, 0, 8192},
+        {"LongRecord", Shape::Square, 130000, 2925.7, 8192, 4096, 4096,
+         std::sqrt(8192.0 * 8192 + 4096.0 * 4096)},
+    };
+    // Within 5 mV on the 4 V range.
+    constexpr double kTolerance = 41;
+    for (const Cycles& c : cases) {
+        for (double phase : {0.0, 0.13, 0.37, 0.71}) {
+            SCOPED_TRACE(testing::Message() << c.name << " from phase " << phase);
+            const int shift = static_cast<int>(phase * c.period);
+            const std::vector<int16_t> longer =
+                Generate(c.shape, c.frames + shift, c.period, c.amplitude, c.offset);
+            const std::vector<int16_t> v(longer.begin() + shift, longer.end());
+            const ChannelMeasurement one = MeasureChannel(v.data(), 1, c.frames);
+            ASSERT_TRUE(one.hasPeriod());
+            EXPECT_NEAR(one.cycleMean, c.mean, kTolerance);
+            EXPECT_NEAR(one.cycleRms, c.rms, kTolerance);
+            // Both channels of a block, each with its own whole periods.
+            const std::vector<int16_t> other = Generate(Shape::Sine, c.frames, 61.7, 9000, 500);
+            std::vector<int16_t> block;
+            for (int i = 0; i < c.frames; ++i) {
+                block.push_back(other[i]);
+                block.push_back(v[i]);
+            }
+            Measurer measurer;
+            ChannelMeasurement m[2];
+            measurer.measure(block.data(), c.frames, m);
+            EXPECT_NEAR(m[1].cycleMean, c.mean, kTolerance);
+            EXPECT_NEAR(m[1].cycleRms, c.rms, kTolerance);
+            EXPECT_DOUBLE_EQ(m[1].cycleMean, one.cycleMean);
+            EXPECT_DOUBLE_EQ(m[1].cycleRms, one.cycleRms);
+            EXPECT_NEAR(m[0].cycleMean, 500, kTolerance);
+            EXPECT_NEAR(m[0].cycleRms, std::sqrt(9000.0 * 9000 / 2 + 500.0 * 500), kTolerance);
+        }
+    }
+    // Without a period there is nothing to take whole periods of.
+    const std::vector<int16_t> noise = Generate(Shape::Noise, 4096, 100, 30000);
+    const ChannelMeasurement m = MeasureChannel(noise.data(), 1, 4096);
+    EXPECT_FALSE(m.hasPeriod());
+    EXPECT_TRUE(std::isnan(m.cycleMean));
+    EXPECT_TRUE(std::isnan(m.cycleRms));
+}
+
+// Duty cycle and rise and fall times (10 % to 90 %) of periodic signals, from the whole periods.
+TEST(Measurements, DutyRiseAndFall) {
+    struct Wave {
+        const char* name;
+        double period;
+        std::function<double(double)> at;  // one period, phase 0..1 -> -1..1
+        double duty, rise, fall;           // frames
+    };
+    // A trapezoid: up in `up` of a period, high until `top`, down in `down`, low the rest.
+    auto trapezoid = [](double up, double top, double down) {
+        return [=](double p) {
+            if (p < up) return -1 + 2 * p / up;
+            if (p < top) return 1.0;
+            if (p < top + down) return 1 - 2 * (p - top) / down;
+            return -1.0;
+        };
+    };
+    const Wave waves[] = {
+        // A sine spends 0.2952 of a period between 10 % and 90 % each way.
+        {"Sine", 1000, [](double p) { return std::sin(2 * kPi * p); }, 0.5, 295.2, 295.2},
+        {"Triangle", 400, trapezoid(0.5, 0.5, 0.5), 0.5, 160, 160},
+        {"Pulse", 500, trapezoid(0.02, 0.25, 0.06), 0.27, 8,
+         24},  // at or above 0 from 0.01 to 0.28,
+        // Whole-sample edges: a step between two samples reads 0.8 of a frame.
+        {"Square", 400, [](double p) { return p < 0.5 ? 1.0 : -1.0; }, 0.5, 0.8, 0.8},
+    };
+    for (const Wave& c : waves) {
+        for (double start : {0.0, 0.3, 0.8}) {
+            SCOPED_TRACE(testing::Message() << c.name << " from " << start);
+            std::vector<int16_t> v(8000);
+            for (std::size_t i = 0; i < v.size(); ++i)
+                v[i] = static_cast<int16_t>(
+                    std::lround(20000 * c.at(std::fmod(i / c.period + start + 1e-7, 1.0))));
+            const ChannelMeasurement m = MeasureChannel(v.data(), 1, 8000);
+            ASSERT_TRUE(m.hasPeriod());
+            EXPECT_NEAR(m.duty, c.duty, 0.004);
+            EXPECT_NEAR(m.riseTime, c.rise, 0.01 * c.rise + 0.2);
+            EXPECT_NEAR(m.fallTime, c.fall, 0.01 * c.fall + 0.2);
+            // Channel 2 of a block: the same.
+            std::vector<int16_t> block;
+            for (int16_t x : v) {
+                block.push_back(0);
+                block.push_back(x);
+            }
+            Measurer measurer;
+            ChannelMeasurement both[2];
+            measurer.measure(block.data(), 8000, both);
+            EXPECT_DOUBLE_EQ(both[1].duty, m.duty);
+            EXPECT_DOUBLE_EQ(both[1].riseTime, m.riseTime);
+            EXPECT_DOUBLE_EQ(both[1].fallTime, m.fallTime);
+        }
+    }
+    // Without a period: none.
+    const std::vector<int16_t> noise = Generate(Shape::Noise, 4096, 100, 30000);
+    const ChannelMeasurement m = MeasureChannel(noise.data(), 1, 4096);
+    EXPECT_TRUE(std::isnan(m.duty));
+    EXPECT_TRUE(std::isnan(m.riseTime));
+}
+
 TEST(Measurements, ExtremeValuesDoNotOverflowTheSums) {
     // Every sample at -32768: the largest squares, over the largest record.
     const int frames = 131093;
@@ -273,60 +396,6 @@ TEST(Measurements, OverRangeLooksAtEachChannel) {
         EXPECT_EQ(out[0], c.ch1) << c.frames << " " << c.at;
         EXPECT_EQ(out[1], c.ch2) << c.frames << " " << c.at;
     }
-}
-
-// The spectrum component's bins of a sine `bins` bins from 0 (its frequency over the sample
-// frequency, times 1024) of amplitude `amplitude`, as the display pass stores them.
-std::vector<int16_t> SpectrumOf(double bins, double amplitude, double dc = 0.0) {
-    Spektra s;
-    for (int i = 0; i < Spektra::kInputs; ++i) {
-        const double x = dc + amplitude * std::sin(2 * kPi * bins * i / Spektra::kInputs + 0.3);
-        const int16_t v = static_cast<int16_t>(std::clamp(std::lround(x), -32768L, 32767L));
-        s.SetInput(static_cast<int16_t>(i), v);
-    }
-    s.Transform(Spektra::kInputs);
-    std::vector<int16_t> out(Spektra::kBins);
-    for (int k = 0; k < Spektra::kBins; ++k)
-        out[k] = static_cast<int16_t>(std::lround(s.BinValue(static_cast<int16_t>(k))));
-    return out;
-}
-
-TEST(Measurements, SpectrumPeakLiesBetweenBins) {
-    struct Case {
-        double bins, amplitude, dc;
-    };
-    // 1 kHz at 500 kHz is 2.048 bins; the others cover the offsets from one bin to the next.
-    for (const Case& c : std::vector<Case>{{2.048, 12288, 0},
-                                           {10.5, 20000, 0},
-                                           {100.25, 8000, 0},
-                                           {300.9, 30000, 0},
-                                           {51.0, 1000, 0},
-                                           {20.3, 12288, 6000}}) {
-        SCOPED_TRACE(c.bins);
-        const std::vector<int16_t> bins = SpectrumOf(c.bins, c.amplitude, c.dc);
-        const SpectrumPeak p = FindSpectrumPeak(bins.data(), 1, Spektra::kBins);
-        ASSERT_TRUE(p.found);
-        EXPECT_NEAR(p.bin, c.bins, c.bins * 0.02);
-        EXPECT_NEAR(p.amplitude, c.amplitude, kAmplitudeTolerance);
-    }
-    // Interleaved with another channel, as the chart keeps them.
-    const std::vector<int16_t> a = SpectrumOf(40.4, 10000), b = SpectrumOf(7.7, 5000);
-    std::vector<int16_t> both;
-    for (int k = 0; k < Spektra::kBins; ++k) {
-        both.push_back(a[k]);
-        both.push_back(b[k]);
-    }
-    EXPECT_NEAR(FindSpectrumPeak(both.data(), 2, Spektra::kBins).bin, 40.4, 0.1);
-    EXPECT_NEAR(FindSpectrumPeak(both.data() + 1, 2, Spektra::kBins).bin, 7.7, 0.1);
-}
-
-TEST(Measurements, NoSpectrumPeakInSilenceOrAtZeroFrequency) {
-    const std::vector<int16_t> silence(Spektra::kBins, 0);
-    EXPECT_FALSE(FindSpectrumPeak(silence.data(), 1, Spektra::kBins).found);
-    const std::vector<int16_t> dc = SpectrumOf(0.0, 0.0, 20000);  // bins 0 and 1 only
-    EXPECT_FALSE(FindSpectrumPeak(dc.data(), 1, Spektra::kBins).found);
-    EXPECT_FALSE(FindSpectrumPeak(dc.data(), 1, 2).found);
-    EXPECT_FALSE(FindSpectrumPeak(nullptr, 1, Spektra::kBins).found);
 }
 
 }  // namespace
