@@ -55,7 +55,7 @@ void DisplayPass::DisplayPaint() {
     const Acquisition shown =
         recordFetched_ || !settingsInForce_ ? acquisition_ : settingsInForce_();
     ReadoutSettings(shown);
-    MeasureBlock(frames);
+    MeasureBlock(frames, shown);
     if (c_.Option1.isChecked()) {
         TimeView(frames);
     } else {
@@ -70,10 +70,13 @@ void DisplayPass::ReadoutSettings(const Acquisition& a) {
     k.AcquisitionSettings(a);
 }
 
-void DisplayPass::MeasureBlock(int32_t frames) {
+void DisplayPass::MeasureBlock(int32_t frames, const Acquisition& a) {
     if (!c_.Kurvo1.readoutsShown() || !recordFetched_) return;
     measure::ChannelMeasurement m[2];
     measurer_.measure(SampleBlock_.data(), frames, m);
+    if (const int c = a.triggerChannel(); c >= 0) {
+        m[c].triggered = measure::TriggerState(SampleBlock_.data(), frames, a);
+    }
     c_.Kurvo1.Measurements(m[0], m[1]);
 }
 

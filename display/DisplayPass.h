@@ -80,7 +80,7 @@ class DisplayPass {
     // The chart's readout settings from the acquisition, and the block's measurements (before
     // the logging step masks the block), when the chart shows its readouts.
     void ReadoutSettings(const Acquisition& a);
-    void MeasureBlock(int32_t frames);
+    void MeasureBlock(int32_t frames, const Acquisition& a);
     void TimeView(int32_t frames);
     void SpectrumView(int32_t frames);
 

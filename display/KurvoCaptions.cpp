@@ -148,6 +148,9 @@ int Kurvo::triggerState(const kurvo::ReadoutInputs& in) const {
     const int c = in.triggerSource;
     if ((c != 0 && c != 1) || (triggerSlope_ != acq::kRising && triggerSlope_ != acq::kFalling))
         return 0;
+    // Judged on the whole record where the measurement did (measure::TriggerState); else on the
+    // part in view.
+    if (measured_[c].frames > 0 && measured_[c].triggered != 0) return measured_[c].triggered;
     const double s = in.sensitivity[c];
     if (!(s > 0.0) || !std::isfinite(in.triggerLevel[c])) return 0;
     // The trigger point's frame within the plot: only where the plot shows it.

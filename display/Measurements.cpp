@@ -151,6 +151,21 @@ bool CrossesLevel(const int16_t* values, std::ptrdiff_t stride, int32_t frames, 
     return false;
 }
 
+int TriggerState(const int16_t* interleaved, int32_t frames, const Acquisition& a) {
+    const int c = a.triggerChannel();
+    if (c < 0 || (a.triggerSlope != acq::kRising && a.triggerSlope != acq::kFalling)) return 0;
+    const double s = a.channel[static_cast<std::size_t>(c)].sensitivity;
+    const double level = a.channel[static_cast<std::size_t>(c)].triggerLevel;
+    if (!(s > 0.0) || !std::isfinite(level)) return 0;
+    if (a.postSamples < 0 || a.postSamples > a.recordLength) return 0;
+    const int32_t at = a.recordLength - a.postSamples;
+    if (at >= frames) return 0;
+    return CrossesLevel(interleaved + c, 2, frames, at, level / s * 32768.0,
+                        a.triggerSlope == acq::kRising)
+               ? 1
+               : -1;
+}
+
 void OverRange(const int16_t* p, int32_t frames, bool out[2]) {
     int16_t lo[2] = {32767, 32767}, hi[2] = {-32768, -32768};
     int32_t i = 0;

@@ -10,6 +10,8 @@
 #include <limits>
 #include <vector>
 
+#include "core/Acquisition.h"
+
 namespace rv8::measure {
 
 // One channel of one record.
@@ -37,6 +39,9 @@ struct ChannelMeasurement {
     double duty = std::numeric_limits<double>::quiet_NaN();
     double riseTime = std::numeric_limits<double>::quiet_NaN();
     double fallTime = std::numeric_limits<double>::quiet_NaN();
+    // On the trigger source's channel, from TriggerState: 1 the record crosses the trigger level
+    // with the slope at the trigger point, -1 it does not (the instrument ran free), 0 not told.
+    int triggered = 0;
 
     bool hasPeriod() const { return period == period; }
     int32_t peakToPeak() const { return int32_t{max} - min; }
@@ -84,6 +89,13 @@ ChannelMeasurement MeasureChannel(const int16_t* values, std::ptrdiff_t stride, 
 // within one raw unit (the instrument compares before it rounds).
 bool CrossesLevel(const int16_t* values, std::ptrdiff_t stride, int32_t frames, int32_t at,
                   double level, bool rising);
+
+// Whether the record of `frames` interleaved frames crosses the acquisition's trigger level with
+// its slope at its trigger point (frame record length - post-trigger samples), on the trigger
+// source's channel: 1 yes, -1 no, 0 when the acquisition does not tell (no trigger source, a
+// setting unknown, a trigger point outside the record). Looks at the whole record, so a trigger
+// point at the edge of the part in view is judged as well as any other.
+int TriggerState(const int16_t* interleaved, int32_t frames, const Acquisition& acquisition);
 
 // Whether any of `frames` interleaved frames has channel 1 (out[0]) or channel 2 (out[1]) at
 // -32768 or 32767, the ends of the input range.

@@ -22,6 +22,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include "fuzz/Checksums.h"
 #include "logging/RecordingFile.h"
 
 namespace {
@@ -35,26 +36,6 @@ void OnMalloc(const volatile void*, std::size_t n) {
 }
 void OnFree(const volatile void*) {}
 const int g_hooks = __sanitizer_install_malloc_and_free_hooks(OnMalloc, OnFree);
-
-// Writes the right CRC-32 into the header and into every record that the length fields place
-// inside the data.
-void RepairChecksums(std::vector<uint8_t>& b) {
-    using namespace rv8::recfile;
-    if (b.size() < kHeaderFixedBytes) return;
-    const uint64_t headerSize = GetU32(b.data() + kOffHeaderSize);
-    const uint64_t channels = GetU16(b.data() + kOffChannelCount);
-    if (headerSize < kRecordCrcBytes || headerSize > b.size() || channels == 0) return;
-    PutU32(b.data() + headerSize - 4, rv8::Crc32(b.data(), headerSize - 4));
-    uint64_t offset = headerSize;
-    while (b.size() - offset >= kRecordHeaderBytes + kRecordCrcBytes) {
-        const uint8_t* head = b.data() + offset;
-        const uint64_t total =
-            RecordSize(GetU32(head + kRecOffCommentBytes), GetU32(head + kRecOffFrames), channels);
-        if (total > b.size() - offset) return;
-        PutU32(b.data() + offset + total - 4, rv8::Crc32(head, total - 4));
-        offset += total;
-    }
-}
 
 [[noreturn]] void Fail(const std::string& what) {
     std::fprintf(stderr, "FAILED: %s\n", what.c_str());
@@ -154,7 +135,10 @@ static void Check(const uint8_t* data, std::size_t size) {
         if (rec.number != i || rec.offset != end) Fail("record out of place");
         if (rec.samples.size() != uint64_t{rec.frames} * channels) Fail("sample count");
         if (rec.comment.size() > rv8::recfile::kMaxCommentBytes) Fail("comment too long");
-        end += rv8::recfile::RecordSize(rec.comment.size(), rec.frames, channels);
+        if (rec.samplesOffset < rec.offset + rv8::recfile::kRecordHeaderBytes + rec.comment.size())
+            Fail("samples before the end of the record's head");
+        end =
+            rec.samplesOffset + 2 * uint64_t{rec.frames} * channels + rv8::recfile::kRecordCrcBytes;
         if (end > size) Fail("record beyond the input");
     }
     if (r.tailOffset != end || r.tailIndex != r.recordCount) Fail("tail position");
@@ -170,7 +154,7 @@ static void Check(const uint8_t* data, std::size_t size) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     Check(data, size);
     std::vector<uint8_t> repaired(data, data + size);
-    RepairChecksums(repaired);
+    rv8::fuzz::RepairChecksums(repaired);
     Check(repaired.data(), repaired.size());
     return 0;
 }

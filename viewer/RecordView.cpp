@@ -111,6 +111,11 @@ void RecordView::measure() {
     if (!measuredValid_ || measuredRecord_ != record_ || !(measuredWindow_ == over)) {
         measure::ChannelMeasurement m[2];
         measurer_.measure(facts_.samples + 2 * over.start, static_cast<int32_t>(over.count), m);
+        // Whether the instrument triggered is the whole record's to tell, whatever is measured.
+        if (const int c = facts_.settings.triggerChannel(); c >= 0) {
+            m[c].triggered = measure::TriggerState(
+                facts_.samples, static_cast<int32_t>(facts_.frames), facts_.settings);
+        }
         measured_ = {m[0], m[1]};
         measuredRecord_ = record_;
         measuredWindow_ = over;

@@ -3,6 +3,7 @@
 // the recording, also on a redraw made after a setting changed, and reach the tools' exports.
 #include <chrono>
 #include <functional>
+#include <map>
 
 #include <QTemporaryDir>
 
@@ -139,6 +140,74 @@ TEST_F(AcquisitionOnSimulator, EveryRecordKeepsTheSettingsItsSamplesWereTakenWit
     ASSERT_EQ(r.records.size(), std::size(cases) + 1);
     EXPECT_EQ(r.records.back().acquisition, expected);
     EXPECT_EQ(r.records.back().frames, 1024u);
+}
+
+// The chart's readouts that need the acquisition's own settings and the spectra's own amplitudes
+// reach the window's chart: the signals' truth, as the simulator generates it.
+TEST_F(AcquisitionOnSimulator, TheChartReadsWhatOnlyTheAcquisitionTells) {
+    struct Case {
+        const char* name;
+        std::map<std::string, std::string> options;
+        std::function<void(Form1&)> setUp;
+        std::function<void(const kurvo::Readouts&)> expect;
+    };
+    const Case cases[] = {
+        {"a triggered sine",
+         {},
+         [](Form1&) {},
+         [](const kurvo::Readouts& r) { EXPECT_EQ(r.triggerStatus, "Trig'd"); }},
+        {"a level above the signal runs free",
+         {},
+         [](Form1& f) {
+             for (int i = 0; i < 5; ++i)
+                 f.TrigLevelCh1UpButton->click();  // 2 V, above the 1.5 V sine
+         },
+         [](const kurvo::Readouts& r) { EXPECT_EQ(r.triggerStatus, "Auto"); }},
+        {"channel 2 left out by the measure mode",
+         {},
+         [](Form1& f) { f.Check4->click(); },  // channel 2 shown, mode "channel 1"
+         [](const kurvo::Readouts& r) {
+             EXPECT_EQ(r.channel[1].notMeasured, "CH2 not measured");
+             EXPECT_TRUE(r.channel[1].peakToPeak.isEmpty());
+         }},
+        {"a 50 Hz line in the spectrum",
+         {{"RV8SIM_CH1", "sine:50:1"}},
+         [](Form1& f) { f.Option2->click(); },
+         [](const kurvo::Readouts& r) {
+             EXPECT_TRUE(r.channel[0].peak.startsWith("below resolution"))
+                 << r.channel[0].peak.toStdString();
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Start(c.options);
+        c.setUp(*form);
+        form->Command2->click();
+        c.expect(form->Kurvo1->readouts());
+        TearDown();
+    }
+}
+
+// The statistics cover the acquisitions of one run: "Run" starts them afresh, and a redraw of an
+// acquisition counts once.
+TEST_F(AcquisitionOnSimulator, RunStartsTheStatisticsAfresh) {
+    Start();
+    form->Kurvo1->StatisticsShown(true);
+    const auto count = [&] {
+        const QStringList lines = form->Kurvo1->readouts().channel[0].statistics;
+        return lines.isEmpty() ? QString() : lines.first();
+    };
+    form->Command2->click();
+    form->Command2->click();
+    form->Command1->click();  // a redraw: not another acquisition
+    const QString two = count();
+    EXPECT_TRUE(two.contains(QLatin1String("2"))) << two.toStdString();
+    form->Command3->click();  // Run
+    form->Command3->click();  // Stop before the first tick
+    form->Command2->click();
+    const QString one = count();
+    EXPECT_TRUE(one.contains(QLatin1String("1"))) << one.toStdString();
+    EXPECT_NE(one, two);
 }
 
 // rv8rec export --time absolute: frame i of a record lies (F - 1 - i) / rate before the end of

@@ -233,5 +233,30 @@ TEST_F(ExportReaderTest, AbsoluteTimesEndAtTheRecordTime) {
     }
 }
 
+// A comment holding NUL characters (the window stores what the comment box holds) keeps every
+// byte in HDF5, where a variable-length string would end at the first NUL.
+TEST(ExportHdf5Test, CommentWithNulKeepsEveryByte) {
+    QTemporaryDir dir;
+    const std::string file = dir.filePath("nul.cvx").toStdString();
+    const std::string out = dir.filePath("nul.h5").toStdString();
+    WriteVelmarFileII w;
+    ASSERT_TRUE(testing::OpenLikeWindow(w, QString::fromStdString(file), kRate, 2, 0.5));
+    w.AddComment(QString::fromUtf8("ab\0cd \xc3\xa4", 8));
+    const std::vector<int16_t> b = Block(0);
+    ASSERT_TRUE(w.WriteBlock(b.data(), kFrames));
+    w.CloseFile();
+    const std::string tool = EnvOr("RV8_BIN_DIR", ".") + "/rv8rec";
+    const testing::ToolRun r =
+        RunTool(Quote(tool) + " export " + Quote(file) + " --format h5 -o " + Quote(out));
+    ASSERT_EQ(r.status, 0) << r.err;
+    const testing::ToolRun h5 =
+        RunTool(std::string(kPython) + " -c " +
+                Quote("import h5py, sys; c = h5py.File(sys.argv[1])['records/000000'].attrs["
+                      "'comment']; print(repr(bytes(c)))") +
+                " " + Quote(out));
+    ASSERT_EQ(h5.status, 0) << h5.err;
+    EXPECT_EQ(h5.out, "b'ab\\x00cd \\xc3\\xa4'\n");
+}
+
 }  // namespace
 }  // namespace rv8::exports

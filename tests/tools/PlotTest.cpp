@@ -6,11 +6,13 @@
 #include <QXmlStreamReader>
 
 #include <cmath>
+#include <limits>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "logging/RecordingFile.h"
 #include "logging/WriteVelmarFileII.h"
 #include "tests/logging/RecordingTestSupport.h"
 #include "tests/tools/ToolRun.h"
@@ -149,6 +151,40 @@ TEST_F(PlotTest, RefusalsExitTwoAndWriteNothing) {
     EXPECT_EQ(testing::FileBytes(file_), before);
     for (const char* name : {"none.png", "pic.jpg", "tiny.png"})
         EXPECT_FALSE(QFile::exists(QString::fromStdString(out(name)))) << name;
+}
+
+// Record times anywhere in the 64-bit range (a damaged clock, a crafted file): the picture is
+// drawn, its time axis spanning them (their difference overflowed int64_t: undefined behaviour).
+TEST_F(PlotTest, RecordTimesAtTheLimitsOfTheRange) {
+    RecordingHeader h;
+    h.channelCount = 2;
+    h.sampleFormat = recfile::kSampleFormatInt16;
+    h.sampleRate = 1000;
+    h.ranges = {ChannelRange{1, -1}, ChannelRange{2, -2}};
+    std::vector<uint8_t> bytes = EncodeRecordingHeader(h);
+    const int64_t times[] = {std::numeric_limits<int64_t>::min(), 0,
+                             std::numeric_limits<int64_t>::max()};
+    const int16_t samples[] = {100, -100, 2000, -2000, 30000, -30000};
+    for (uint32_t n = 0; n < 3; ++n) {
+        std::vector<uint8_t> rec(recfile::RecordSize(0, 3, 2));
+        RecordFields f;
+        f.number = n;
+        f.timeUs = times[n];
+        f.sampleRate = 1000;
+        EncodeRecord(rec.data(), f, "", 0, samples, 3, 2);
+        bytes.insert(bytes.end(), rec.begin(), rec.end());
+    }
+    const std::string file = out("limits.cvx");
+    testing::WriteBytes(file, bytes);
+    for (const char* args : {"", "--records 0", "--records 2"}) {
+        SCOPED_TRACE(args);
+        const testing::ToolRun r = RunTool(Quote(bin_ + "/rv8rec") + " plot " + Quote(file) + " " +
+                                           args + " -o " + Quote(out("limits.png")));
+        EXPECT_EQ(r.status, 0) << r.err;
+        QImage img;
+        EXPECT_TRUE(img.load(QString::fromStdString(out("limits.png"))));
+        EXPECT_EQ(img.width(), 1200);
+    }
 }
 
 // rv8rec finds rv8rec-plot beside itself; a copy of rv8rec without it says so and exits 2.

@@ -118,6 +118,11 @@ TEST_F(CliTest, ExitStatusAndReport) {
         {"export " + Quote(small_) + " -o " + Quote(small_), 2, {}},
         {"export " + Quote(small_) + " --format wav -o " + Quote(damaged_), 2, {}},
         {"export " + Quote(small_) + " --format h5 -o " + Quote(dir_.path().toStdString()), 2, {}},
+        // Output that did not get there (a full disk) is a failure, not an intact file.
+        {"info " + Quote(small_) + " > /dev/full", 2, {}},
+        {"verify " + Quote(small_) + " > /dev/full", 2, {}},
+        {"--help > /dev/full", 2, {}},
+        {"export " + Quote(small_) + " > /dev/full", 2, {}},
     };
     const std::vector<uint8_t> smallBytes = FileBytes(small_), damagedBytes = FileBytes(damaged_);
     for (const Case& c : cases) {

@@ -105,8 +105,9 @@ TEST(PythonReaderTest, ReadsWhatTheWriterWrote) {
               1);
 }
 
-// open() maps the file: the same headers and samples as read(), as views, without reading the
-// samples; CRCs are checked only by verify() or check=True.
+// open() reads the samples on demand: the same headers and samples as read(), as read-only arrays
+// over the bytes read, not read before they are asked for; CRCs are checked only by verify() or
+// check=True.
 const char kOpenScript[] = R"(
 import sys
 sys.path.insert(0, sys.argv[1])

@@ -1,5 +1,6 @@
-"""The Python reader against files that lie: bounded memory whatever a length field claims,
-pipes, devices and folders refused without waiting, a file cut while it is read, and strict JSON.
+"""The Python reader against files that lie: bounded memory and time whatever a length field
+claims (a sparse hole counted, not read), pipes, devices and folders refused without waiting, a
+file cut while it is read or after open(), and strict JSON.
 
 Run with Debian's python3: python3 -m unittest python_reader_hostile_test (RV8_SOURCE_DIR set)."""
 
@@ -10,6 +11,7 @@ import struct
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 import zlib
 
@@ -89,6 +91,61 @@ class HostileFiles(unittest.TestCase):
                 self.assertTrue(result["damaged_tail"])
                 self.assertIn(error, result["error"])
                 self.assertLess(peak - baseline[3], 64 * MiB, "peak RSS %d MiB" % (peak // MiB))
+
+    def test_a_sparse_claim_is_checked_without_reading_its_hole(self):
+        # A record claiming 2^32 - 1 frames (16 GiB) of a hole, with a wrong CRC: its zeros are
+        # counted, not read (it took 52 s to read them).
+        good = record(0, list(range(-6, 6)))
+        claim = rv8rec._RECORD_HEADER.pack(rv8rec.RECORD_MARKER, 1, 0, 50000.0, 1, 11,
+                                           0xFFFFFFFF) + b"Log comment"
+        size = len(header()) + len(good) + len(claim) + 0xFFFFFFFF * 4 + 4
+        p = self.write("sparse16.cvx", header() + good + claim, size)
+        for name, check in [("read()", lambda: rv8rec.read(p)),
+                            ("open().verify()", lambda: rv8rec.open(p, check=True))]:
+            with self.subTest(name):
+                start = time.monotonic()
+                result = check()
+                seconds = time.monotonic() - start
+                self.assertEqual(len(result.records), 1)
+                self.assertTrue(result.damaged_tail)
+                self.assertIn("checksum mismatch", result.error)
+                self.assertLess(seconds, 5, "%.1f s for a 16 GiB hole" % seconds)
+
+    def test_crc_of_zeros_is_counted_without_the_zeros(self):
+        for n in (0, 1, 3, 4, 7, 8, 255, 4096, 65537, 5 << 20):
+            for crc in (0, 1, 0xDEADBEEF, 0xFFFFFFFF):
+                with self.subTest(n=n, crc=crc):
+                    self.assertEqual(rv8rec.crc32_zeros(n, crc), zlib.crc32(bytes(n), crc))
+
+    def test_open_then_the_file_cut_raises_on_the_next_access(self):
+        # open() reads samples when they are asked for: once the file is cut, asking for samples
+        # that are gone raises FileChanged; samples read before stay valid. (They were views
+        # into a mapping of the file: touching them killed the interpreter with SIGBUS.) In a
+        # child, so that a killed interpreter shows as such.
+        records = [record(n, [(n * 7 + i) % 30000 for i in range(40000)]) for n in range(4)]
+        p = self.write("opened.cvx", header() + b"".join(records))
+        cut = len(header()) + len(records[0]) + len(records[1]) + 100
+        script = """
+import os, sys
+import rv8rec
+m = rv8rec.open(sys.argv[1])
+first = m.records[0]["samples"]
+os.truncate(sys.argv[1], int(sys.argv[2]))
+print(int(first.sum()), int(m.records[1]["samples"].sum()))
+for r in m.records[2:]:
+    try:
+        print("read", r["number"], int(r["samples"].sum()))
+    except rv8rec.FileChanged as e:
+        print("FileChanged", r["number"], isinstance(e, OSError), "cut after it was opened" in str(e))
+print(m.verify(), len(m.records), m.damaged_tail)
+"""
+        env = dict(os.environ, PYTHONPATH=PYTHON_DIR)
+        child = subprocess.run([sys.executable, "-c", script, p, str(cut)], capture_output=True,
+                               text=True, timeout=60, env=env)
+        self.assertEqual(child.returncode, 0, child.stderr)
+        sums = [sum((n * 7 + i) % 30000 for i in range(40000)) for n in range(2)]
+        self.assertEqual(child.stdout, "%d %d\nFileChanged 2 True True\nFileChanged 3 True True\n"
+                         "False 2 True\n" % tuple(sums))
 
     def test_only_regular_files_are_read(self):
         fifo = self.path("pipe.cvx")

@@ -22,6 +22,10 @@ const QColor kGrid(58, 68, 80);
 const QColor kText(205, 210, 216);
 const QColor kTitle(240, 242, 245);
 
+// The picture's layout in pixels: the title above the panels, the time axis below them, the gap
+// between panels and the least height of a panel.
+constexpr int kTop = 64, kBelow = 58, kGap = 16, kMinPanel = 10;
+
 struct Range {
     double lo = 0, hi = 1;
     double span() const { return hi - lo; }
@@ -61,6 +65,12 @@ QString TickLabel(double v) {
     return QString::number(v, 'g', 6);
 }
 
+// Seconds from one record time to another; record times may lie anywhere in the 64-bit range,
+// so their difference is taken in double, never in int64_t (which would overflow).
+double SecondsBetween(int64_t fromUs, int64_t toUs) {
+    return (static_cast<double>(toUs) - static_cast<double>(fromUs)) / 1e6;
+}
+
 QString RecordTime(int64_t us) {
     return QString::fromStdString(rv8rec::FormatTime(us));
 }
@@ -76,6 +86,10 @@ QColor ChannelColor(int channel) {
 
 QColor BackgroundColor() {
     return QColor(16, 20, 26);
+}
+
+int MaxChannels(const QSize& size) {
+    return std::max(0, (size.height() - kTop - kBelow + kGap) / (kMinPanel + kGap));
 }
 
 void Paint(QPainter& p, const QSize& size, const PlotData& d) {
@@ -124,8 +138,9 @@ void Paint(QPainter& p, const QSize& size, const PlotData& d) {
     p.drawText(QRectF(16, 32, w - 32, 20), Qt::AlignLeft | Qt::AlignVCenter, line2);
 
     const uint16_t channels = std::max<uint16_t>(1, d.header.channelCount);
-    const double left = 100, right = w - 24, top = 64, bottom = h - 58, gap = 16;
-    const double panelH = std::max(10.0, (bottom - top - gap * (channels - 1)) / channels);
+    const double left = 100, right = w - 24, top = kTop, bottom = h - kBelow, gap = kGap;
+    const double panelH =
+        std::max<double>(kMinPanel, (bottom - top - gap * (channels - 1)) / channels);
     const double plotW = std::max(10.0, right - left);
 
     // The time axis.
@@ -143,7 +158,7 @@ void Paint(QPainter& p, const QSize& size, const PlotData& d) {
     } else {
         xr.hi = 0;
         for (const RecordSpan& s : d.spans)
-            xr.hi = std::max(xr.hi, (s.timeUs - d.spans.front().timeUs) / 1e6 + s.seconds);
+            xr.hi = std::max(xr.hi, SecondsBetween(d.spans.front().timeUs, s.timeUs) + s.seconds);
         xTitle = QStringLiteral("time since %1 (s)").arg(RecordTime(d.spans.front().timeUs));
     }
     if (!(xr.hi > xr.lo) || !std::isfinite(xr.hi)) xr.hi = xr.lo + 1;
@@ -245,11 +260,12 @@ void Paint(QPainter& p, const QSize& size, const PlotData& d) {
             fill.setAlpha(200);
             p.setPen(Qt::NoPen);
             p.setBrush(fill);
-            const double t0 = d.spans.front().timeUs / 1e6;
+            const int64_t first = d.spans.front().timeUs;
             for (const RecordSpan& s : d.spans) {
                 if (c >= s.min.size()) continue;
-                const double x0 = X(s.timeUs / 1e6 - t0);
-                const double x1 = std::max(X(s.timeUs / 1e6 - t0 + s.seconds), x0 + 1.5);
+                const double x0 = X(SecondsBetween(first, s.timeUs));
+                const double x1 =
+                    std::max(X(SecondsBetween(first, s.timeUs) + s.seconds), x0 + 1.5);
                 const double ya = Y(s.max[c]), yb = std::max(Y(s.min[c]), ya + 1.5);
                 p.drawRect(QRectF(x0, ya, x1 - x0, yb - ya));
             }

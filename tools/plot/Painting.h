@@ -18,6 +18,9 @@ namespace rv8plot {
 QColor ChannelColor(int channel);
 QColor BackgroundColor();
 
+// How many channels a picture of `size` has room for, a panel of at least 10 px each.
+int MaxChannels(const QSize& size);
+
 void Paint(QPainter& painter, const QSize& size, const PlotData& data);
 
 }  // namespace rv8plot

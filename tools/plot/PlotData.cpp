@@ -10,12 +10,17 @@ double PlotData::volts(uint16_t c, int16_t s) const {
     return (r.upper + r.lower) / 2 + static_cast<double>(s) * ((r.upper - r.lower) / 2) / 32768.0;
 }
 
-int Load(const std::string& path, const rv8rec::RecordRange& range, PlotData& data,
-         std::string& why) {
+int Load(const std::string& path, const rv8rec::RecordRange& range, uint16_t maxChannels,
+         PlotData& data, std::string& why) {
     data.fileName = path;
     int64_t lastSeen = -1;
-    const auto onHeader = [&](const rv8::RecordingHeader& h) { data.header = h; };
+    bool tooWide = false;
+    const auto onHeader = [&](const rv8::RecordingHeader& h) {
+        data.header = h;
+        tooWide = h.channelCount > maxChannels;
+    };
     const auto onRecord = [&](const rv8::RecordingRecord& rec) {
+        if (tooWide) return false;
         lastSeen = rec.number;
         if (rec.number < range.first) return true;
         if (rec.number > range.last) return false;
@@ -47,6 +52,13 @@ int Load(const std::string& path, const rv8rec::RecordRange& range, PlotData& da
     if (!r.headerOk || r.ioError) {
         why = path + ": " + r.error;
         return r.ioError ? rv8rec::kExitUsage : rv8rec::kExitDamaged;
+    }
+    if (tooWide) {
+        data.count = 0;
+        why = path + ": the recording has " + std::to_string(data.header.channelCount) +
+              " channels; the picture has room for " + std::to_string(maxChannels) +
+              " (a panel of at least 10 px each; a larger --size holds more)";
+        return rv8rec::kExitUsage;
     }
     data.damaged = r.damagedTail;
     data.error = r.error;

@@ -33,9 +33,11 @@ struct PlotData {
     double volts(uint16_t c, int16_t s) const;
 };
 
-// Reads the selected records. Returns the exit status (0 done, 1 damaged tail or not a
-// recording, 2 unreadable or nothing selected); `why` holds the message for anything but 0.
-int Load(const std::string& path, const rv8rec::RecordRange& range, PlotData& data,
-         std::string& why);
+// Reads the selected records of a recording of at most `maxChannels` channels. Returns the exit
+// status (0 done, 1 damaged tail or not a recording, 2 unreadable, more channels or nothing
+// selected); `why` holds the message for anything but 0. Memory: the first selected record
+// and 16 bytes per channel for each record after it.
+int Load(const std::string& path, const rv8rec::RecordRange& range, uint16_t maxChannels,
+         PlotData& data, std::string& why);
 
 }  // namespace rv8plot

@@ -7,11 +7,14 @@
 // recording's time. Exit status: 0 drawn, 1 drawn from the intact records before a damaged
 // tail (or not a recording), 2 usage error, unreadable file, nothing selected or an output
 // that can't be written.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <new>
 #include <string>
 #include <string_view>
 
+#include <QFile>
 #include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
@@ -61,9 +64,7 @@ bool EndsWith(std::string_view s, std::string_view tail) {
     return true;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int Run(int argc, char** argv) {
     if (argc == 2 && (std::string_view(argv[1]) == "--help" || std::string_view(argv[1]) == "-h")) {
         std::fputs(kUsage, stdout);
         return 0;
@@ -108,7 +109,10 @@ int main(int argc, char** argv) {
 
     rv8plot::PlotData data;
     std::string loadWhy;
-    const int status = rv8plot::Load(input, range, data, loadWhy);
+    const QSize size(width, height);
+    const int status = rv8plot::Load(
+        input, range, static_cast<uint16_t>(std::min(rv8plot::MaxChannels(size), 65535)), data,
+        loadWhy);
     if (data.count == 0) {
         std::fprintf(stderr, "rv8rec plot: %s\n", loadWhy.c_str());
         return status;
@@ -128,41 +132,62 @@ int main(int argc, char** argv) {
     });
     QGuiApplication app(qtArgc, qtArgv);
 
-    rv8rec::StagedFile staged;
-    const int fd = staged.create(output, why);
+    // A new or regular file is made under a temporary name and renamed into place; a FIFO or
+    // a device is written straight through.
+    rv8rec::OutputFile out;
+    const int fd = out.open(output, input, rv8rec::OutputNeeds::Stream, why);
     if (fd < 0) {
         std::fprintf(stderr, "rv8rec plot: %s\n", why.c_str());
         return kExitUsage;
     }
-    const QString temp = QString::fromStdString(staged.tempPath());
-    bool written = false;
-    const QSize size(width, height);
-    if (svg) {
+    QFile file;
+    bool written = file.open(fd, QIODevice::WriteOnly, QFileDevice::DontCloseHandle);
+    if (written && svg) {
         QSvgGenerator gen;
-        gen.setFileName(temp);
+        gen.setOutputDevice(&file);
         gen.setSize(size);
         gen.setViewBox(QRect(QPoint(0, 0), size));
         gen.setTitle(QString::fromStdString(input));
         gen.setDescription(QStringLiteral("drawn by rv8rec-plot " RV8_VERSION));
         QPainter painter;
-        if (painter.begin(&gen)) {
+        written = painter.begin(&gen);
+        if (written) {
             rv8plot::Paint(painter, size, data);
             written = painter.end();
         }
-    } else {
+    } else if (written) {
         QImage image(size, QImage::Format_RGB32);
         image.fill(rv8plot::BackgroundColor());
         {
             QPainter painter(&image);
             rv8plot::Paint(painter, size, data);
         }
-        written = image.save(temp, "PNG");
+        written = image.save(&file, "PNG");
     }
-    if (!written || !staged.commit(why)) {
-        std::fprintf(stderr, "rv8rec plot: cannot write %s%s%s\n", output.c_str(),
-                     why.empty() ? "" : ": ", why.c_str());
+    written = written && file.flush() && file.error() == QFileDevice::NoError;
+    file.close();
+    if (!written) {
+        const std::string reason = file.errorString().toStdString();
+        out.discard();
+        std::fprintf(stderr, "rv8rec plot: cannot write %s: %s\n", output.c_str(), reason.c_str());
+        return kExitUsage;
+    }
+    if (!out.commit(why)) {
+        std::fprintf(stderr, "rv8rec plot: %s\n", why.c_str());
         return kExitUsage;
     }
     if (status != 0) std::fprintf(stderr, "rv8rec plot: %s\n", loadWhy.c_str());
     return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    rv8rec::RemoveTemporariesWhenInterrupted();
+    try {
+        return Run(argc, argv);
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "rv8rec plot: not enough memory to draw the picture\n");
+        return kExitUsage;
+    }
 }

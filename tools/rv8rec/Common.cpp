@@ -92,88 +92,6 @@ bool ParseRange(std::string_view s, RecordRange& range) {
     return true;
 }
 
-bool CheckOutputPath(const std::string& output, const std::string& input, std::string& why) {
-    struct stat out {};
-    if (::stat(output.c_str(), &out) != 0)
-        return true;  // a new file (a missing folder fails later)
-    if (S_ISDIR(out.st_mode)) {
-        why = output + " is a folder";
-        return false;
-    }
-    struct stat in {};
-    if (::stat(input.c_str(), &in) == 0 && in.st_dev == out.st_dev && in.st_ino == out.st_ino) {
-        why = output + " is the recording being exported";
-        return false;
-    }
-    const int fd = ::open(output.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd >= 0) {
-        uint8_t magic[rv8::recfile::kMagic.size()];
-        const ssize_t n = ::read(fd, magic, sizeof magic);
-        ::close(fd);
-        if (n == static_cast<ssize_t>(sizeof magic) &&
-            std::memcmp(magic, rv8::recfile::kMagic.data(), sizeof magic) == 0) {
-            why = output + " is a recording file; rv8rec never overwrites a recording";
-            return false;
-        }
-    }
-    return true;
-}
-
-StagedFile::~StagedFile() {
-    discard();
-}
-
-int StagedFile::create(const std::string& finalPath, std::string& why) {
-    static std::atomic<unsigned> counter{0};
-    final_ = finalPath;
-    const std::size_t slash = finalPath.rfind('/');
-    const std::string dir =
-        slash == std::string::npos ? std::string() : finalPath.substr(0, slash + 1);
-    const std::string base = slash == std::string::npos ? finalPath : finalPath.substr(slash + 1);
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        temp_ = dir + "." + base + ".rv8rec-" + std::to_string(::getpid()) + "-" +
-                std::to_string(counter++);
-        fd_ = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd_ >= 0) {
-            open_ = true;
-            return fd_;
-        }
-        if (errno != EEXIST) break;
-    }
-    why = "cannot create " + temp_ + ": " + std::strerror(errno);
-    temp_.clear();
-    return -1;
-}
-
-bool StagedFile::commit(std::string& why, bool closed) {
-    if (!open_) {
-        why = "no file to complete";
-        return false;
-    }
-    if (!closed && fd_ >= 0 && ::close(fd_) != 0) {
-        why = "cannot write " + final_ + ": " + std::strerror(errno);
-        fd_ = -1;
-        discard(true);
-        return false;
-    }
-    fd_ = -1;
-    if (::rename(temp_.c_str(), final_.c_str()) != 0) {
-        why = "cannot rename " + temp_ + " to " + final_ + ": " + std::strerror(errno);
-        discard(true);
-        return false;
-    }
-    open_ = false;
-    return true;
-}
-
-void StagedFile::discard(bool closed) {
-    if (!open_) return;
-    if (!closed && fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-    ::unlink(temp_.c_str());
-    open_ = false;
-}
-
 std::string SplitName(const std::string& output, uint32_t record) {
     char number[16];
     std::snprintf(number, sizeof number, "-%06u", record);
@@ -222,6 +140,19 @@ bool OneRate::accept(const rv8::RecordingRecord& record, std::string& why) {
           " Hz: one file holds one rate; export one file per record with --split, or a "
           "--records range of one rate";
     return false;
+}
+
+namespace {
+int g_outputErrno = 0;
+}  // namespace
+
+void FlushOutput() {
+    errno = 0;
+    if (std::fflush(stdout) != 0 && g_outputErrno == 0) g_outputErrno = errno;
+}
+
+int OutputError() {
+    return g_outputErrno;
 }
 
 }  // namespace rv8rec

@@ -10,6 +10,7 @@
 
 #include "logging/RecordingFile.h"
 #include "tools/rv8rec/Formats.h"
+#include "tools/rv8rec/Output.h"
 
 namespace rv8rec {
 
@@ -49,35 +50,6 @@ struct ExportOptions {
     bool absoluteTime = false;  // UTC time of each frame instead of the time in the record
     bool comments = false;      // "# " lines with the acquisition settings
     bool progress = false;      // "rv8rec: progress N/T" on stderr after each record
-};
-
-// Refuses an output path that is a folder, the recording being exported, or any existing
-// recording file (rv8rec never overwrites a recording). Other existing files are replaced.
-bool CheckOutputPath(const std::string& output, const std::string& input, std::string& why);
-
-// A file written under a temporary name beside its final name and renamed into place only
-// when complete, so that a failed export leaves no partial file and an earlier file with that
-// name stays intact until the new one is whole.
-class StagedFile {
-  public:
-    StagedFile() = default;
-    ~StagedFile();  // discards an uncommitted file
-    StagedFile(const StagedFile&) = delete;
-    StagedFile& operator=(const StagedFile&) = delete;
-
-    // Creates the temporary file (mode 0666 less the umask). Returns its descriptor, -1 on
-    // failure (`why` says why).
-    int create(const std::string& finalPath, std::string& why);
-    const std::string& tempPath() const { return temp_; }
-    const std::string& finalPath() const { return final_; }
-    // Closes the descriptor unless `closed` (someone else closed it) and renames into place.
-    bool commit(std::string& why, bool closed = false);
-    void discard(bool closed = false);
-
-  private:
-    std::string final_, temp_;
-    int fd_ = -1;
-    bool open_ = false;
 };
 
 // "out.wav" and record 12 give "out-000012.wav"; names without an extension get the number
@@ -136,6 +108,12 @@ std::unique_ptr<Exporter> MakeThreadedExporter(std::unique_ptr<Exporter> inner);
 
 // Exit status for a finished read, with the message on stderr for anything but intact.
 int Outcome(const rv8::RecordingReadResult& r, const char* path);
+
+// Flushes standard output, keeping the reason of its first failure for OutputError().
+void FlushOutput();
+// Why standard output could not be written: 0 when no failure was seen (or its reason is not
+// known), else an errno value.
+int OutputError();
 
 // rv8rec info FILE [--records A-B] (argv[2] on): the file's settings and the range of each
 // acquisition setting over its records; with --records also those records one per line.

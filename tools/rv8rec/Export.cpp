@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cinttypes>
 #include <cstdio>
+#include <string_view>
 
 #include "logging/RecordingIndex.h"
 #include "tools/rv8rec/Common.h"
@@ -25,6 +26,35 @@ uint64_t RecordsInRange(const std::string& input, const RecordRange& range) {
     return std::min<uint64_t>(range.last, count - 1) - range.first + 1;
 }
 
+// An OUT that exists and is not a regular file (a device, a FIFO) is written straight through
+// by the formats that stream; it is never replaced, so the others refuse it.
+bool CheckSpecialOutput(const ExportOptions& o, std::string& why) {
+    const char* kind = SpecialFileKind(o.output);
+    if (kind == nullptr) return true;
+    const std::string is = o.output + " is " + kind + ": ";
+    if (o.split) {
+        why = is +
+              "--split writes one file per record beside OUT (OUT-NNNNNN.EXT), so OUT must "
+              "name a regular file";
+        return false;
+    }
+    if (o.format->output == OutputNeeds::RegularFile) {
+        why = is + "--format " + std::string(o.format->name) +
+              " makes its file under a temporary name and renames it into place, so OUT must "
+              "name a regular file (a device or FIFO is never replaced)";
+        return false;
+    }
+    if (o.format->output == OutputNeeds::Seekable &&
+        std::string_view(kind) != "a character device" &&
+        std::string_view(kind) != "a block device") {
+        why = is + "--format " + std::string(o.format->name) +
+              " seeks back in its output to fill in sizes, so OUT must name a regular file or a "
+              "seekable device";
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 int RunExport(const std::string& input, const ExportOptions& options) {
@@ -32,7 +62,7 @@ int RunExport(const std::string& input, const ExportOptions& options) {
     const bool toStdout = options.output.empty() || options.output == "-";
     if (!toStdout) {
         std::string why;
-        if (!CheckOutputPath(options.output, input, why)) {
+        if (!CheckOutputPath(options.output, input, why) || !CheckSpecialOutput(options, why)) {
             std::fprintf(stderr, "rv8rec: %s\n", why.c_str());
             return kExitUsage;
         }

@@ -96,8 +96,6 @@ std::string FormatNames(bool (*which)(const ExportFormat&), std::string_view sep
 std::string ExportUsage() {
     std::string names;
     for (const ExportFormat& f : kFormats) {
-        // Appended piece by piece: a temporary "|" + name string makes GCC 12 warn wrongly
-        // (-Wrestrict) at Debian's -O2.
         if (!names.empty()) names += '|';
         names += f.name;
     }

@@ -117,7 +117,7 @@ int Info(int argc, char** argv) {
     }
     Line("State", r.damagedTail ? "damaged tail, " + r.error : std::string("intact"));
     if (!each.empty()) std::fputs(each.c_str(), stdout);
-    std::fflush(stdout);
+    FlushOutput();
     return Outcome(r, path);
 }
 

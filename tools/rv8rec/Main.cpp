@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <new>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -78,7 +79,7 @@ int Verify(const char* path) {
     } else if (!r.ioError) {
         std::printf("%s: DAMAGED header\n", path);
     }
-    std::fflush(stdout);
+    FlushOutput();
     return Outcome(r, path);
 }
 
@@ -241,23 +242,45 @@ int View(int argc, char** argv) {
     return RunBeside("rv8view", RV8_BIN_DIR, "viewer", argc, argv);
 }
 
+// `status`, unless what was printed on standard output did not all get there (a full disk,
+// /dev/full): then a message and status 2.
+int Printed(int status) {
+    FlushOutput();
+    if (!std::ferror(stdout)) return status;
+    const int e = OutputError();
+    std::fprintf(stderr, "rv8rec: cannot write the output%s%s\n", e != 0 ? ": " : "",
+                 e != 0 ? std::strerror(e) : "");
+    return kExitUsage;
+}
+
+// The export, with its temporary files removed when it is interrupted or runs out of memory.
+int ExportCommand(int argc, char** argv) {
+    RemoveTemporariesWhenInterrupted();
+    try {
+        return Export(argc, argv);
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "rv8rec: not enough memory to export %s\n", argv[2]);
+        return kExitUsage;
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc == 2 && (std::string_view(argv[1]) == "--help" || std::string_view(argv[1]) == "-h")) {
         std::fputs(UsageText().c_str(), stdout);
         std::fputs(HelpText().c_str(), stdout);
-        return kExitIntact;
+        return Printed(kExitIntact);
     }
     if (argc == 2 && std::string_view(argv[1]) == "--version") {
         std::printf("rv8rec %s\n", RV8_VERSION);
-        return kExitIntact;
+        return Printed(kExitIntact);
     }
     if (argc < 3) return Usage();
     const std::string_view command = argv[1];
-    if (command == "info") return Info(argc, argv);
-    if (command == "verify" && argc == 3) return Verify(argv[2]);
-    if (command == "export") return Export(argc, argv);
+    if (command == "info") return Printed(Info(argc, argv));
+    if (command == "verify" && argc == 3) return Printed(Verify(argv[2]));
+    if (command == "export") return ExportCommand(argc, argv);
     if (command == "plot") return Plot(argc, argv);
     if (command == "view" && argc == 3) return View(argc, argv);
     return Usage();

@@ -1,7 +1,14 @@
 // MakeThreadedExporter: the format's exporter in a worker thread behind a bounded queue.
+//
+// Memory: the queue holds at most kDepth records and, beyond the first, at most kQueueBytes of
+// samples; the buffers of finished records are kept for reuse within the same budget. So
+// besides the record being read and the one being written, at most about kQueueBytes are held,
+// whatever the records' sizes.
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <new>
+#include <string>
 #include <thread>
 
 #include "tools/rv8rec/Common.h"
@@ -17,27 +24,38 @@ class ThreadedExporter final : public Exporter {
 
     bool begin(const rv8::RecordingHeader& header) override {
         if (!inner_->begin(header)) return fail(inner_->error());
+        HoldSignals hold;  // the worker leaves SIGINT, SIGTERM and SIGHUP to the main thread
         worker_ = std::thread([this] { run(); });
         return true;
     }
 
     bool record(const rv8::RecordingRecord& record) override {
+        const std::size_t bytes = Bytes(record);
         std::unique_lock<std::mutex> lock(mutex_);
-        space_.wait(lock, [this] { return queue_.size() < kDepth || failed_; });
-        if (failed_) return fail(inner_->error());
-        if (spare_.empty()) {
-            queue_.push_back(record);
-        } else {  // reuse a finished record's buffers
-            queue_.push_back(std::move(spare_.back()));
-            spare_.pop_back();
-            queue_.back() = record;
+        space_.wait(lock, [&] {
+            return failed_ || queue_.empty() ||
+                   (queue_.size() < kDepth && queuedBytes_ + bytes <= kQueueBytes);
+        });
+        if (failed_) return fail(workerError());
+        try {
+            if (spare_.empty()) {
+                queue_.push_back(record);
+            } else {  // reuse a finished record's buffers
+                queue_.push_back(std::move(spare_.back()));
+                spare_.pop_back();
+                spareBytes_ -= Capacity(queue_.back());
+                queue_.back() = record;
+            }
+        } catch (const std::bad_alloc&) {
+            return fail("not enough memory for record " + std::to_string(record.number));
         }
+        queuedBytes_ += bytes;
         work_.notify_one();
         return true;
     }
 
     bool finish() override {
-        if (!drain()) return fail(inner_->error());
+        if (!drain()) return fail(workerError());
         if (!inner_->finish()) return fail(inner_->error());
         return true;
     }
@@ -51,6 +69,14 @@ class ThreadedExporter final : public Exporter {
 
   private:
     static constexpr std::size_t kDepth = 4;
+    static constexpr std::size_t kQueueBytes = std::size_t{64} << 20;
+
+    static std::size_t Bytes(const rv8::RecordingRecord& r) {
+        return r.samples.size() * sizeof(int16_t) + r.comment.size();
+    }
+    static std::size_t Capacity(const rv8::RecordingRecord& r) {
+        return r.samples.capacity() * sizeof(int16_t) + r.comment.capacity();
+    }
 
     void run() {
         std::unique_lock<std::mutex> lock(mutex_);
@@ -59,17 +85,31 @@ class ThreadedExporter final : public Exporter {
             if (queue_.empty()) return;
             rv8::RecordingRecord rec = std::move(queue_.front());
             queue_.pop_front();
+            queuedBytes_ -= Bytes(rec);
             lock.unlock();
-            const bool ok = inner_->record(rec);
+            bool ok = false;
+            try {
+                ok = inner_->record(rec);
+            } catch (const std::bad_alloc&) {
+                outOfMemory_ = "not enough memory for record " + std::to_string(rec.number);
+            }
             lock.lock();
-            spare_.push_back(std::move(rec));
+            if (spareBytes_ + Capacity(rec) <= kQueueBytes && spare_.size() < kDepth) {
+                spareBytes_ += Capacity(rec);
+                spare_.push_back(std::move(rec));
+            }
             if (!ok) {
                 failed_ = true;
                 queue_.clear();
+                queuedBytes_ = 0;
             }
             space_.notify_one();
             if (failed_) return;
         }
+    }
+
+    std::string workerError() const {
+        return outOfMemory_.empty() ? inner_->error() : outOfMemory_;
     }
 
     // Waits until the worker has handed every queued record on; false when one failed.
@@ -88,6 +128,7 @@ class ThreadedExporter final : public Exporter {
             std::lock_guard<std::mutex> lock(mutex_);
             closing_ = true;
             queue_.clear();
+            queuedBytes_ = 0;
         }
         work_.notify_one();
         if (worker_.joinable()) worker_.join();
@@ -99,8 +140,10 @@ class ThreadedExporter final : public Exporter {
     std::condition_variable work_, space_;
     std::deque<rv8::RecordingRecord> queue_;
     std::vector<rv8::RecordingRecord> spare_;
+    std::size_t queuedBytes_ = 0, spareBytes_ = 0;
     bool closing_ = false;
     bool failed_ = false;
+    std::string outOfMemory_;
 };
 
 }  // namespace

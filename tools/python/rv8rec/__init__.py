@@ -23,22 +23,24 @@ samples, measure mode, trigger source and slope, and per channel the sensitivity
 trigger level and hysteresis); in a version 1 file every one of them is None (unknown), and
 r["time_us"] is when the record was written rather than when its measurement ended.
 
-For large files, map the file instead of reading it:
+For large files, open the file instead of reading it:
 
     rec = rv8rec.open("capture.cvx")          # reads only the record headers
     for r in rec.records:
-        r["samples"]                          # int16 view into the mapped file, (frames, channels)
+        r["samples"]                          # int16 (frames, channels), read from the file now
     rec.verify()                              # checks every record's CRC (reads the whole file)
 
 open() checks the file header's CRC and the structure of every record (marker, number,
-lengths) but not the records' CRCs: call verify(), or open(path, check=True), for that.
+lengths) but not the records' CRCs: call verify(), or open(path, check=True), for that. A file
+cut short after open() is never read beyond its new end: asking a record for samples that are
+gone raises FileChanged (an OSError). The holes of a sparse file are counted as zeros without
+reading them.
 """
 
 import json
 import math
 import os
 import sys
-import zlib
 
 import numpy as np
 
@@ -65,40 +67,8 @@ from ._layout import (  # noqa: F401 (the module's public names)
     settings_size,
 )
 from ._layout import _KEEP_WHILE_CHECKING, _PIECE
-from ._mapped import MappedRecording, open  # noqa: F401,A004
-
-
-def _checked_body(f, head, length):
-    """Reads the `length` bytes after a record's header in pieces, checking the CRC on the way.
-    Returns the body when the CRC matches, None when it does not; raises _Cut."""
-    keep = length <= _KEEP_WHILE_CHECKING
-    start = f.tell()
-    pieces = []
-    crc = zlib.crc32(head)
-    left = length - _CRC.size
-    while left > 0:
-        piece = _read_exact(f, min(_PIECE, left))
-        crc = zlib.crc32(piece, crc)
-        if keep:
-            pieces.append(piece)
-        left -= len(piece)
-    stored = _read_exact(f, _CRC.size)
-    if crc != _CRC.unpack(stored)[0]:
-        return None
-    if keep:
-        pieces.append(stored)
-        return b"".join(pieces)
-    # A large record that checked out: its bytes are real, so reading them whole is bounded by
-    # what the file holds. Check again in case it changed in between.
-    f.seek(start)
-    body = _read_exact(f, length)
-    if zlib.crc32(body[:-4], zlib.crc32(head)) != _CRC.unpack(body[-4:])[0]:
-        raise _Changed()
-    return body
-
-
-class _Changed(Exception):
-    """A record's bytes changed between two reads."""
+from ._mapped import FileChanged, MappedRecord, MappedRecording, open  # noqa: F401,A004
+from ._reading import Changed, checked_body, crc32_zeros, pread_exact  # noqa: F401
 
 
 def iter_records(path, result=None, samples=True):
@@ -110,7 +80,8 @@ def iter_records(path, result=None, samples=True):
     incomplete tail. With samples=False the records carry no "samples" (a check of the file)."""
     rec = result if result is not None else Recording()
     with _open_regular(path) as f:
-        size = os.fstat(f.fileno()).st_size
+        fd = f.fileno()
+        size = os.fstat(fd).st_size
         rec.file_size = size
         rec.header = _read_header(f, size)
         channels = rec.header["channel_count"]
@@ -122,17 +93,18 @@ def iter_records(path, result=None, samples=True):
             rec.error = "record %d at byte offset %d: %s" % (index, offset, why)
 
         version = rec.header["version"]
+        # From here on every read names its position (os.pread), and the holes of a sparse file
+        # are counted as zeros without reading them (see _reading).
         while offset < size:
             remaining = size - offset
             if remaining < _head_size(version) + _CRC.size:
                 stop("incomplete record (%d bytes at the end of the file)" % remaining)
                 break
-            f.seek(offset)
             try:
-                head = _read_exact(f, _head_size(version))
+                head = pread_exact(fd, _head_size(version), offset)
                 fields, block, total, why = _check_head(head, index, remaining, channels, version)
                 if why is None and block:
-                    head += _read_exact(f, block - 4)
+                    head += pread_exact(fd, block - 4, offset + len(head))
             except _Cut:
                 stop("incomplete record (the file ended while it was being read)")
                 break
@@ -141,11 +113,12 @@ def iter_records(path, result=None, samples=True):
                 break
             number, time_us, rate, mark, nbytes, frames = fields
             try:
-                body = _checked_body(f, head, total - len(head))
+                body = checked_body(fd, head, offset + len(head), total - len(head), _PIECE,
+                                    _KEEP_WHILE_CHECKING)
             except _Cut:
                 stop("incomplete record (the file ended while it was being read)")
                 break
-            except _Changed:
+            except Changed:
                 stop("the record changed while it was being read")
                 break
             if body is None:

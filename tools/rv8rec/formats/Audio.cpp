@@ -23,6 +23,13 @@ class AudioExporter final : public Exporter {
 
     bool begin(const rv8::RecordingHeader& h) override {
         channels_ = h.channelCount;
+        // libsndfile's limits, said plainly instead of its "Format not recognised".
+        const uint16_t most = flac_ ? 8 : 1024;
+        if (channels_ > most) {
+            return fail(o_.output + ": the recording has " + std::to_string(channels_) +
+                        " channels; a " + (flac_ ? "FLAC" : "WAV") + " file holds at most " +
+                        std::to_string(most));
+        }
         return true;
     }
 
@@ -43,13 +50,14 @@ class AudioExporter final : public Exporter {
         if (o_.split ? files_ == 0 : file_ == nullptr) {
             return fail(o_.output + ": the exported records hold no samples");
         }
-        return o_.split || close();
+        return o_.split ? batch_.publish(error_) : close();
     }
 
     void abandon() override {
         if (file_ != nullptr) sf_close(file_);
         file_ = nullptr;
-        staged_.discard(true);
+        out_.discard(true);
+        batch_.discard();
     }
 
   private:
@@ -59,8 +67,8 @@ class AudioExporter final : public Exporter {
         if (whole == 0) return fail(path + ": " + why);
         const bool flac = flac_;
         NoteRounding(rate, whole, flac ? "FLAC" : "WAV");
-        if (!CheckOutputPath(path, input_, why)) return fail(why);
-        const int fd = staged_.create(path, why);
+        const int fd =
+            out_.open(path, input_, o_.format->output, why, o_.split ? &batch_ : nullptr);
         if (fd < 0) return fail(why);
         SF_INFO info{};
         info.samplerate = static_cast<int>(whole);
@@ -71,7 +79,7 @@ class AudioExporter final : public Exporter {
             const std::string msg = path + ": " + sf_strerror(nullptr) + " (" +
                                     std::to_string(channels_) + " channels at " +
                                     std::to_string(whole) + " Hz)";
-            staged_.discard(true);  // sf_open_fd closed the descriptor
+            out_.discard(true);  // sf_open_fd closed the descriptor
             return fail(msg);
         }
         if (!flac) sf_command(file_, SFC_RF64_AUTO_DOWNGRADE, nullptr, SF_TRUE);
@@ -96,10 +104,10 @@ class AudioExporter final : public Exporter {
         const int rc = sf_close(file_);
         file_ = nullptr;
         if (rc != 0) {
-            staged_.discard(true);
+            out_.discard(true);
             return fail(path_ + ": cannot write: " + sf_error_number(rc));
         }
-        return staged_.commit(error_, true);
+        return out_.commit(error_, true);
     }
 
     ExportOptions o_;
@@ -107,7 +115,8 @@ class AudioExporter final : public Exporter {
     bool flac_;
     uint16_t channels_ = 0;
     SNDFILE* file_ = nullptr;
-    StagedFile staged_;
+    OutputFile out_;
+    OutputBatch batch_;  // --split: every file renamed into place at the end
     std::string path_;
     OneRate rate_;
     uint64_t files_ = 0;

@@ -24,7 +24,9 @@ namespace rv8rec {
 namespace {
 
 constexpr std::size_t kBufferBytes = 1 << 20;
-constexpr std::size_t kMaxCachedChannels = 64;     // 1.5 MB of text cache per channel
+constexpr std::size_t kFirstBufferBytes = 64 << 10;
+constexpr std::size_t kMaxCachedChannels = 8;      // 1.5 MB of text cache per channel
+constexpr uint64_t kCacheAfterRows = 4096;         // small exports format every number
 constexpr std::size_t kMaxCachedFrames = 1 << 20;  // 24 MB of time text at most
 
 // A formatted number; n == 0 until it is formatted.
@@ -36,18 +38,20 @@ static_assert(sizeof(Text) == kNumberChars);
 
 class CsvExporter final : public Exporter {
   public:
-    explicit CsvExporter(const ExportOptions& o) : o_(o) {}
+    CsvExporter(const ExportOptions& o, const std::string& input) : o_(o), input_(input) {}
 
     bool begin(const rv8::RecordingHeader& h) override {
         if (!o_.output.empty() && o_.output != "-") {
-            fd_ = staged_.create(o_.output, error_);
+            fd_ = out_.open(o_.output, input_, o_.format->output, error_);
             if (fd_ < 0) return false;
             toFile_ = true;
         }
         channels_ = h.channelCount;
         // Record number, time (up to 64 characters of UTC time), channels, line end.
         rowMax_ = 16 + 64 + static_cast<std::size_t>(channels_) * (kNumberChars + 1) + 1;
-        buf_.resize(std::max(kBufferBytes, 4 * rowMax_) + kNumberChars);
+        // A small buffer first, the full one once the first is filled (see record()).
+        bufSize_ = std::max(kFirstBufferBytes, 4 * rowMax_) + kNumberChars;
+        buf_ = std::make_unique_for_overwrite<char[]>(bufSize_);
         std::string line;
         if (o_.comments) {
             line = "# rv8rec export of a recording: format version " + std::to_string(h.version) +
@@ -68,11 +72,11 @@ class CsvExporter final : public Exporter {
             half_.push_back((range.upper - range.lower) / 2);
             line += o_.delimiter;
             line += "ch" + std::to_string(c + 1) + "_V";
-            volts_.emplace_back(c < kMaxCachedChannels ? std::make_unique<Text[]>(65536) : nullptr);
+            volts_.emplace_back(nullptr);  // made once the export is long enough to gain from it
         }
         line += '\n';
-        if (line.size() > buf_.size()) buf_.resize(line.size() + kNumberChars);
-        std::memcpy(buf_.data(), line.data(), line.size());
+        if (!room(line.size())) return false;
+        std::memcpy(buf_.get(), line.data(), line.size());
         used_ = line.size();
         return true;
     }
@@ -84,9 +88,8 @@ class CsvExporter final : public Exporter {
         if (line == lastSettings_) return true;
         lastSettings_ = line;
         line = "# from record " + std::to_string(rec.number) + ": " + line + "\n";
-        if (buf_.size() - used_ < line.size() + rowMax_ && !flush()) return false;
-        if (buf_.size() - used_ < line.size() + rowMax_) buf_.resize(used_ + line.size() + rowMax_);
-        std::memcpy(buf_.data() + used_, line.data(), line.size());
+        if (!room(line.size() + rowMax_)) return false;
+        std::memcpy(buf_.get() + used_, line.data(), line.size());
         used_ += line.size();
         return true;
     }
@@ -105,11 +108,22 @@ class CsvExporter final : public Exporter {
             times_.size() < std::min<std::size_t>(rec.frames, kMaxCachedFrames)) {
             times_.resize(std::min<std::size_t>(rec.frames, kMaxCachedFrames));
         }
+        rows_ += rec.frames;
+        if (rows_ >= kCacheAfterRows) {
+            for (std::size_t c = 0; c < std::min<std::size_t>(channels_, kMaxCachedChannels); ++c)
+                if (!volts_[c]) volts_[c] = std::make_unique<Text[]>(65536);
+        }
         const int16_t* samples = rec.samples.data();
         const char d = o_.delimiter;
         for (uint32_t i = 0; i < rec.frames; ++i) {
-            if (buf_.size() - kNumberChars - used_ < rowMax_ && !flush()) return false;
-            char* p = buf_.data() + used_;
+            if (bufSize_ - kNumberChars - used_ < rowMax_) {
+                if (!flush()) return false;
+                if (bufSize_ < kBufferBytes) {  // a long export: the full buffer from here on
+                    bufSize_ = std::max(kBufferBytes, 4 * rowMax_) + kNumberChars;
+                    buf_ = std::make_unique_for_overwrite<char[]>(bufSize_);
+                }
+            }
+            char* p = buf_.get() + used_;
             std::memcpy(p, number, numberLen);
             p += numberLen;
             *p++ = d;
@@ -139,20 +153,20 @@ class CsvExporter final : public Exporter {
                 }
             }
             *p++ = '\n';
-            used_ = static_cast<std::size_t>(p - buf_.data());
+            used_ = static_cast<std::size_t>(p - buf_.get());
         }
         return true;
     }
 
     bool finish() override {
         if (!flush()) return false;
-        if (toFile_) return staged_.commit(error_);
+        if (toFile_) return out_.commit(error_);
         return true;
     }
 
     void abandon() override {
         used_ = 0;
-        staged_.discard();
+        out_.discard();
     }
 
     bool keepsEmptyOutput() const override { return true; }
@@ -220,10 +234,22 @@ class CsvExporter final : public Exporter {
         return p;
     }
 
+    // Room for n more bytes (and a number's slack) in the buffer: flushed first, and made larger
+    // when even the empty buffer is too small.
+    bool room(std::size_t n) {
+        if (bufSize_ - kNumberChars - used_ >= n) return true;
+        if (used_ > 0 && !flush()) return false;
+        if (bufSize_ - kNumberChars < n) {
+            bufSize_ = n + kNumberChars;
+            buf_ = std::make_unique_for_overwrite<char[]>(bufSize_);
+        }
+        return true;
+    }
+
     bool flush() {
         std::size_t done = 0;
         while (done < used_) {
-            const ssize_t n = ::write(fd_, buf_.data() + done, used_ - done);
+            const ssize_t n = ::write(fd_, buf_.get() + done, used_ - done);
             if (n < 0 && errno == EINTR) continue;
             if (n <= 0) {
                 used_ = 0;
@@ -237,11 +263,14 @@ class CsvExporter final : public Exporter {
     }
 
     ExportOptions o_;
+    std::string input_;
     std::string lastSettings_;  // --comments: the settings last written
-    StagedFile staged_;
+    OutputFile out_;
     int fd_ = 1;
     bool toFile_ = false;
-    std::vector<char> buf_;
+    std::unique_ptr<char[]> buf_;
+    std::size_t bufSize_ = 0;
+    uint64_t rows_ = 0;
     std::size_t used_ = 0, rowMax_ = 0;
     uint16_t channels_ = 0;
     std::vector<double> mid_, half_;
@@ -255,8 +284,8 @@ class CsvExporter final : public Exporter {
 
 }  // namespace
 
-std::unique_ptr<Exporter> MakeCsvExporter(const ExportOptions& options, const std::string&) {
-    return std::make_unique<CsvExporter>(options);
+std::unique_ptr<Exporter> MakeCsvExporter(const ExportOptions& options, const std::string& input) {
+    return std::make_unique<CsvExporter>(options, input);
 }
 
 }  // namespace rv8rec

@@ -53,17 +53,51 @@ std::string ValidUtf8(const std::string& s) {
     return out;
 }
 
-// The innermost message of the HDF5 error stack.
+// What the HDF5 error stack of this thread says went wrong: the system's reason when a read or
+// write of the file failed ("No space left on device"), else the description of the call that
+// failed.
 std::string Hdf5Message() {
-    std::string msg;
+    struct Found {
+        std::string outer, system;
+    } found;
     H5Ewalk2(
         H5E_DEFAULT, H5E_WALK_DOWNWARD,
         [](unsigned n, const H5E_error2_t* e, void* data) -> herr_t {
-            if (n == 0 && e->desc != nullptr) *static_cast<std::string*>(data) = e->desc;
+            auto* f = static_cast<Found*>(data);
+            if (e->desc == nullptr) return 0;
+            const std::string desc = e->desc;
+            if (n == 0) f->outer = desc;
+            const std::string key = "error message = '";
+            const std::size_t at = desc.find(key);
+            if (at != std::string::npos && f->system.empty()) {
+                const std::size_t end = desc.find('\'', at + key.size());
+                f->system =
+                    desc.substr(at + key.size(), end == std::string::npos ? std::string::npos
+                                                                          : end - at - key.size());
+            }
             return 0;
         },
-        &msg);
-    return msg.empty() ? std::string("HDF5 error") : msg;
+        &found);
+    if (!found.system.empty()) return found.system;
+    return found.outer.empty() ? std::string("HDF5 error") : found.outer;
+}
+
+// The message of the last HDF5 failure in this thread, taken when the call failed (before the
+// calls that clean up clear the error stack).
+thread_local std::string t_lastError;
+
+bool Failed() {
+    t_lastError = Hdf5Message();
+    return false;
+}
+
+// HDF5 prints its error stack on stderr unless told not to, once per thread (the library keeps
+// that setting per thread; the records are written by the exporter's worker thread).
+void QuietErrors() {
+    thread_local bool quiet = false;
+    if (quiet) return;
+    H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);
+    quiet = true;
 }
 
 class Hdf5Exporter final : public Exporter {
@@ -72,20 +106,25 @@ class Hdf5Exporter final : public Exporter {
     ~Hdf5Exporter() override { abandon(); }
 
     bool begin(const rv8::RecordingHeader& h) override {
-        H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);  // errors are reported as ours
+        // No clean-up of the library at exit: after a failed write (a full disk) HDF5 keeps the
+        // file it could not close in its list, and closing it again at exit crashed. The
+        // process ends right after an export anyway.
+        H5dont_atexit();
+        QuietErrors();
         channels_ = h.channelCount;
-        const int fd = staged_.create(o_.output, error_);
+        const int fd = out_.open(o_.output, input_, o_.format->output, error_);
         if (fd < 0) return false;
         ::close(fd);
         // HDF5 creates the file itself, under the name just reserved: a file it had to truncate
         // instead would be written back to the disk as it is closed (what ext4 does for a
         // file replaced by truncation), a wait that no other export has.
-        ::unlink(staged_.tempPath().c_str());
+        ::unlink(out_.tempPath().c_str());
         // The file format of HDF5 1.8 and later (what h5py, MATLAB and h5dump read): compact
         // groups and attributes, far less metadata for thousands of records.
         const hid_t fapl = H5Pcreate(H5P_FILE_ACCESS);
         H5Pset_libver_bounds(fapl, H5F_LIBVER_V18, H5F_LIBVER_LATEST);
-        file_ = H5Fcreate(staged_.tempPath().c_str(), H5F_ACC_EXCL, H5P_DEFAULT, fapl);
+        file_ = H5Fcreate(out_.tempPath().c_str(), H5F_ACC_EXCL, H5P_DEFAULT, fapl);
+        if (file_ < 0) Failed();
         H5Pclose(fapl);
         if (file_ < 0) return hdf5Failed();
         // The samples are written whole: no fill values first.
@@ -115,14 +154,15 @@ class Hdf5Exporter final : public Exporter {
             text(file_, "creation_time", IsoTime(h.creationTimeUs));
         if (!ok) return hdf5Failed();
         records_ = H5Gcreate2(file_, "records", H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT);
-        return records_ >= 0 || hdf5Failed();
+        return records_ >= 0 || Failed() || hdf5Failed();
     }
 
     bool record(const rv8::RecordingRecord& rec) override {
+        QuietErrors();
         char name[16];
         std::snprintf(name, sizeof name, "%06u", rec.number);
         const hid_t g = H5Gcreate2(records_, name, H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT);
-        if (g < 0) return hdf5Failed();
+        if (g < 0) return Failed() || hdf5Failed();
         bool ok = scalar(g, "number", H5T_STD_U32LE, H5T_NATIVE_UINT32, &rec.number) &&
                   scalar(g, "time_us", H5T_STD_I64LE, H5T_NATIVE_INT64, &rec.timeUs) &&
                   text(g, "time", IsoTime(rec.timeUs)) &&
@@ -139,6 +179,7 @@ class Hdf5Exporter final : public Exporter {
                                                     dcpl_, H5P_DEFAULT);
             ok = ds >= 0 && (rec.frames == 0 || H5Dwrite(ds, H5T_NATIVE_INT16, H5S_ALL, H5S_ALL,
                                                          H5P_DEFAULT, rec.samples.data()) >= 0);
+            if (!ok) Failed();
             if (ds >= 0) H5Dclose(ds);
             if (space >= 0) H5Sclose(space);
         }
@@ -149,6 +190,7 @@ class Hdf5Exporter final : public Exporter {
     }
 
     bool finish() override {
+        QuietErrors();
         if (!scalar(file_, "record_count", H5T_STD_U64LE, H5T_NATIVE_UINT64, &count_)) {
             return hdf5Failed();
         }
@@ -158,21 +200,26 @@ class Hdf5Exporter final : public Exporter {
         dcpl_ = -1;
         const herr_t rc = H5Fclose(file_);
         file_ = -1;
-        if (rc < 0) return hdf5Failed();
-        return staged_.commit(error_, true);
+        if (rc < 0) return Failed() || hdf5Failed();
+        return out_.commit(error_, true);
     }
 
     void abandon() override {
+        QuietErrors();
         if (dcpl_ >= 0) H5Pclose(dcpl_);
         dcpl_ = -1;
         if (records_ >= 0) H5Gclose(records_);
         if (file_ >= 0) H5Fclose(file_);
         records_ = file_ = -1;
-        staged_.discard(true);
+        out_.discard(true);
     }
 
   private:
-    bool hdf5Failed() { return fail(o_.output + ": " + Hdf5Message()); }
+    bool hdf5Failed() {
+        const std::string why = t_lastError.empty() ? Hdf5Message() : t_lastError;
+        t_lastError.clear();
+        return fail(o_.output + ": " + why);
+    }
 
     // The acquisition's settings as attributes of the record's group: unknown values (every one
     // in a version 1 file) as -1, NaN or "unknown". Per-channel arrays cover the first two
@@ -208,7 +255,7 @@ class Hdf5Exporter final : public Exporter {
                           const void* value) {
         if (space < 0) return false;
         const hid_t a = H5Acreate2(loc, name, fileType, space, H5P_DEFAULT, H5P_DEFAULT);
-        const bool ok = a >= 0 && H5Awrite(a, memType, value) >= 0;
+        const bool ok = (a >= 0 && H5Awrite(a, memType, value) >= 0) || Failed();
         if (a >= 0) H5Aclose(a);
         H5Sclose(space);
         return ok;
@@ -242,7 +289,20 @@ class Hdf5Exporter final : public Exporter {
         return ok;
     }
     static bool text(hid_t loc, const char* name, const std::string& s) {
+        if (s.find('\0') != std::string::npos) return bytes(loc, name, s);
         return strings(loc, name, {s}, true);
+    }
+    // A text holding a NUL character, which would end a variable-length string: a UTF-8 string
+    // of exactly its bytes (h5py reads it as bytes).
+    static bool bytes(hid_t loc, const char* name, const std::string& s) {
+        const hid_t type = H5Tcopy(H5T_C_S1);
+        if (type < 0) return Failed();
+        H5Tset_size(type, s.size());
+        H5Tset_strpad(type, H5T_STR_NULLPAD);
+        H5Tset_cset(type, H5T_CSET_UTF8);
+        const bool ok = attribute(loc, name, type, type, H5Screate(H5S_SCALAR), s.data());
+        H5Tclose(type);
+        return ok;
     }
     static bool texts(hid_t loc, const char* name, const std::vector<std::string>& v) {
         return strings(loc, name, v, false);
@@ -250,7 +310,7 @@ class Hdf5Exporter final : public Exporter {
 
     ExportOptions o_;
     std::string input_;
-    StagedFile staged_;
+    OutputFile out_;
     uint16_t channels_ = 0;
     hid_t file_ = -1, records_ = -1, dcpl_ = -1;
     uint64_t count_ = 0;

@@ -11,7 +11,6 @@
 // each channel's entry is converted from the recording, record by record, at the offsets the
 // checked first pass found.
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -33,33 +32,32 @@ using sigrok::Piece;
 using sigrok::Session;
 
 constexpr uint64_t kMaxSigrokRate = 1000000000000000ull;  // 1 PHz: far beyond any instrument
+// Each channel's entry reads the samples of every channel once more, so a session of C channels
+// reads the recording C times: more channels than this are refused.
+constexpr uint16_t kMaxSigrokChannels = 64;
 
 class SigrokExporter final : public Exporter {
   public:
     SigrokExporter(const ExportOptions& o, const std::string& input) : o_(o), input_(input) {}
     ~SigrokExporter() override {
-        if (map_ != nullptr) ::munmap(const_cast<uint8_t*>(map_), mapSize_);
+        if (fd_ >= 0) ::close(fd_);
     }
 
     bool begin(const rv8::RecordingHeader& h) override {
         header_ = h;
-        // The samples are converted from the file mapped in memory: the first pass (the scan
-        // that checks every record) has read the records at these offsets and the file is
-        // append-only, so they stay as they were.
-        const int fd = ::open(input_.c_str(), O_RDONLY | O_CLOEXEC);
-        struct stat st {};
-        if (fd < 0 || ::fstat(fd, &st) != 0) {
-            const std::string msg = "cannot open " + input_ + ": " + std::strerror(errno);
-            if (fd >= 0) ::close(fd);
-            return fail(msg);
+        if (h.channelCount > kMaxSigrokChannels) {
+            return fail(o_.output + ": the recording has " + std::to_string(h.channelCount) +
+                        " channels; a sigrok session is written for at most " +
+                        std::to_string(kMaxSigrokChannels) +
+                        " (each channel's entry reads the recording once more)");
         }
-        mapSize_ = static_cast<std::size_t>(st.st_size);
-        void* m =
-            mapSize_ == 0 ? MAP_FAILED : ::mmap(nullptr, mapSize_, PROT_READ, MAP_SHARED, fd, 0);
-        ::close(fd);
-        if (m == MAP_FAILED) return fail("cannot map " + input_ + ": " + std::strerror(errno));
-        ::madvise(m, mapSize_, MADV_SEQUENTIAL);
-        map_ = static_cast<const uint8_t*>(m);
+        // The samples are read again from the file while the archive is written: the first
+        // pass (the scan that checks every record) has read the records at these offsets and
+        // the file is append-only, so they stay as they were, unless someone cuts the file
+        // meanwhile, which ends the export with a read error.
+        fd_ = ::open(input_.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd_ < 0) return fail("cannot open " + input_ + ": " + std::strerror(errno));
+        ::posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
         session_.path = o_.output;
         return true;
     }
@@ -87,13 +85,13 @@ class SigrokExporter final : public Exporter {
     bool finish() override {
         if (o_.split) {
             if (sessions_ == 0) return fail(o_.output + ": the exported records hold no samples");
-            return true;
+            return batch_.publish(error_);
         }
         if (session_.frames == 0) return fail(o_.output + ": the exported records hold no samples");
         return write(session_);
     }
 
-    void abandon() override {}
+    void abandon() override { batch_.discard(); }
 
   private:
     bool write(const Session& s) {
@@ -103,7 +101,7 @@ class SigrokExporter final : public Exporter {
         NoteRounding(s.rate, rate, "sigrok session");
         if (!CheckOutputPath(s.path, input_, why)) return fail(why);
 
-        ArchiveFile file(s.path);
+        ArchiveFile file(s.path, input_, o_.split ? &batch_ : nullptr);
         zip_error_t ze;
         zip_error_init(&ze);
         zip_source_t* target = zip_source_function_create(&ArchiveFile::Callback, &file, &ze);
@@ -125,17 +123,11 @@ class SigrokExporter final : public Exporter {
                   add(za, "metadata", zip_source_buffer(za, metadata_.data(), metadata_.size(), 0));
         for (uint16_t c = 0; ok && c < header_.channelCount; ++c) {
             auto* src = new ChannelSource;
-            src->map = map_;
+            src->fd = fd_;
             src->channels = header_.channelCount;
             src->channel = c;
-            const rv8::ChannelRange range =
-                c < header_.ranges.size() ? header_.ranges[c] : rv8::ChannelRange{};
-            src->lut.resize(65536);
-            for (uint32_t u = 0; u < 65536; ++u) {
-                const double v = static_cast<int16_t>(static_cast<uint16_t>(u));
-                src->lut[u] = static_cast<float>((range.upper + range.lower) / 2 +
-                                                 v * ((range.upper - range.lower) / 2) / 32768.0);
-            }
+            src->lut = lut(c);
+            src->failure = &readFailure_;
             src->session = &s;
             zip_error_init(&src->error);
             zip_source_t* zs = zip_source_function(za, &ChannelSource::Callback, src);
@@ -147,11 +139,31 @@ class SigrokExporter final : public Exporter {
             }
             ok = add(za, ("analog-1-" + std::to_string(c + 1) + "-1").c_str(), zs, ZIP_CM_DEFLATE);
         }
+        readFailure_.clear();
         if (ok && zip_close(za) == 0) return true;  // zip_close frees `target`
-        const std::string msg =
-            s.path + ": " + (file.failure().empty() ? zip_strerror(za) : file.failure());
+        const std::string msg = !file.failure().empty() ? file.failure()
+                                : !readFailure_.empty() ? s.path + ": " + readFailure_
+                                                        : s.path + ": " + zip_strerror(za);
         zip_discard(za);  // frees `target`, which removes the temporary file
         return fail(msg);
+    }
+
+    // Volts by sample value (as uint16) for channel c, made when a session first needs it and
+    // kept for the next ones (--split): 256 KB per channel, at most kMaxSigrokChannels.
+    const float* lut(uint16_t c) {
+        if (luts_.size() <= c) luts_.resize(c + 1u);
+        std::vector<float>& t = luts_[c];
+        if (t.empty()) {
+            const rv8::ChannelRange range =
+                c < header_.ranges.size() ? header_.ranges[c] : rv8::ChannelRange{};
+            t.resize(65536);
+            for (uint32_t u = 0; u < 65536; ++u) {
+                const double v = static_cast<int16_t>(static_cast<uint16_t>(u));
+                t[u] = static_cast<float>((range.upper + range.lower) / 2 +
+                                          v * ((range.upper - range.lower) / 2) / 32768.0);
+            }
+        }
+        return t.data();
     }
 
     // Adds an entry; the archive owns the source from here on.
@@ -169,8 +181,10 @@ class SigrokExporter final : public Exporter {
     ExportOptions o_;
     std::string input_;
     rv8::RecordingHeader header_;
-    const uint8_t* map_ = nullptr;
-    std::size_t mapSize_ = 0;
+    int fd_ = -1;
+    std::string readFailure_;
+    std::vector<std::vector<float>> luts_;
+    OutputBatch batch_;  // --split: every session renamed into place at the end
     Session session_;
     OneRate rate_;
     uint64_t sessions_ = 0;

@@ -29,14 +29,20 @@ struct Session {
 // handed over as deflate data made of stored blocks (deflate at level 0: no compression, 5
 // bytes of block header per 64 KB) with its CRC-32 computed here, so that libzip copies it as
 // it is instead of running its own, much slower, CRC over every byte.
+//
+// The samples are read from the recording with pread (a file cut while it is exported gives a
+// read error, never a fault), at most kReadBytes at a time. The buffers are taken when libzip
+// opens the entry and given back when it closes it, so one entry at a time holds memory.
 struct ChannelSource {
-    static constexpr uint32_t kBlockFloats = 16383;  // 65532 bytes, the most a block holds
+    static constexpr uint32_t kBlockFloats = 16383;     // 65532 bytes, the most a block holds
+    static constexpr std::size_t kReadBytes = 1 << 20;  // of the recording in one read
 
-    const uint8_t* map = nullptr;  // the recording, mapped
+    int fd = -1;  // the recording (the exporter's)
     uint16_t channels = 0;
     uint16_t channel = 0;
+    const float* lut = nullptr;  // volts by sample value (as uint16), the exporter's
     const Session* session = nullptr;
-    std::vector<float> lut;  // volts by sample value (as uint16)
+    std::string* failure = nullptr;  // the reason of a read failure, for the message
     zip_error_t error;
 
     // Reading state.
@@ -44,6 +50,7 @@ struct ChannelSource {
     uint32_t frame = 0;  // next frame of the piece to read
     uint64_t floatsLeft = 0;
     std::vector<float> out;
+    std::vector<uint8_t> raw;  // frames of the recording as read
     std::size_t outBytes = 0, outPos = 0;
     uint8_t head[5] = {};
     int headPos = 5;
@@ -61,17 +68,22 @@ struct ChannelSource {
     // Converts the next block of floats into `out` and sets up its block header.
     bool nextBlock();
     zip_int64_t read(uint8_t* dst, zip_uint64_t len);
+    void open();
+    void close();
     // The libzip source callback; `user` is the ChannelSource, which ZIP_SOURCE_FREE deletes.
     static zip_int64_t Callback(void* user, void* data, zip_uint64_t len, zip_source_cmd_t cmd);
 };
 
 // The archive's own file, as a writable libzip source: written under a temporary name (see
-// StagedFile) in 1 MB writes, renamed into place when libzip commits the archive. (libzip's
-// own file source writes through a 4 KB stdio buffer, tens of thousands of write calls for a
-// long recording.)
+// OutputFile) in 1 MB writes, renamed into place when libzip commits the archive, or handed to
+// the batch of a --split export. (libzip's own file source writes through a 4 KB stdio buffer,
+// tens of thousands of write calls for a long recording.)
 class ArchiveFile {
   public:
-    explicit ArchiveFile(std::string path) : path_(std::move(path)) { zip_error_init(&error_); }
+    ArchiveFile(std::string path, std::string input, OutputBatch* batch)
+        : path_(std::move(path)), input_(std::move(input)), batch_(batch) {
+        zip_error_init(&error_);
+    }
     ~ArchiveFile() { zip_error_fini(&error_); }
 
     static zip_int64_t Callback(void* user, void* data, zip_uint64_t len, zip_source_cmd_t cmd) {
@@ -86,8 +98,9 @@ class ArchiveFile {
     bool flush();
     zip_int64_t failed(int code, const std::string& why);
 
-    std::string path_;
-    StagedFile staged_;
+    std::string path_, input_;
+    OutputBatch* batch_;
+    OutputFile out_;
     int fd_ = -1;
     uint64_t pos_ = 0, size_ = 0, bufStart_ = 0;
     std::vector<uint8_t> buf_;

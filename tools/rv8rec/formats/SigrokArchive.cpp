@@ -27,11 +27,10 @@ zip_int64_t ArchiveFile::command(void* data, zip_uint64_t len, zip_source_cmd_t 
             return 0;
         case ZIP_SOURCE_BEGIN_WRITE: {
             std::string why;
-            fd_ = staged_.create(path_, why);
+            fd_ = out_.open(path_, input_, OutputNeeds::RegularFile, why, batch_);
             if (fd_ < 0) return failed(ZIP_ER_OPEN, why);
             pos_ = size_ = 0;
-            buf_.clear();
-            buf_.reserve(kBuffer);
+            buf_.clear();  // grows to kBuffer as the archive is written
             return 0;
         }
         case ZIP_SOURCE_WRITE: {
@@ -55,12 +54,12 @@ zip_int64_t ArchiveFile::command(void* data, zip_uint64_t len, zip_source_cmd_t 
         case ZIP_SOURCE_COMMIT_WRITE: {
             if (!flush()) return -1;
             std::string why;
-            if (!staged_.commit(why)) return failed(ZIP_ER_RENAME, why);
+            if (!out_.commit(why)) return failed(ZIP_ER_RENAME, why);
             fd_ = -1;
             return 0;
         }
         case ZIP_SOURCE_ROLLBACK_WRITE:
-            staged_.discard();
+            out_.discard();
             fd_ = -1;
             return 0;
         case ZIP_SOURCE_REMOVE:
@@ -68,7 +67,7 @@ zip_int64_t ArchiveFile::command(void* data, zip_uint64_t len, zip_source_cmd_t 
         case ZIP_SOURCE_ERROR:
             return zip_error_to_data(&error_, data, len);
         case ZIP_SOURCE_FREE:
-            staged_.discard();
+            out_.discard();
             return 0;
         case ZIP_SOURCE_SUPPORTS:
             return ZIP_SOURCE_SUPPORTS_WRITABLE &

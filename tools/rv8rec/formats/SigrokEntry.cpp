@@ -1,17 +1,64 @@
 // The channel entries of a sigrok session: float32 volts in stored deflate blocks.
+#include <unistd.h>
+
 #include <algorithm>
 #include <bit>
 #include <cerrno>
 #include <cstring>
+#include <new>
 
 #include "tools/rv8rec/formats/Sigrok.h"
 
 namespace rv8rec::sigrok {
 
+namespace {
+
+// Reads `n` bytes at `offset`; false (errno set, EIO for a file that ends early) otherwise.
+bool ReadAt(int fd, uint8_t* buf, std::size_t n, uint64_t offset) {
+    for (std::size_t done = 0; done < n;) {
+        const ssize_t got = ::pread(fd, buf + done, n - done, static_cast<off_t>(offset + done));
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) {
+            if (got == 0) errno = EIO;
+            return false;
+        }
+        done += static_cast<std::size_t>(got);
+    }
+    return true;
+}
+
+}  // namespace
+
+void ChannelSource::open() {
+    piece = 0;
+    frame = 0;
+    floatsLeft = session->frames;
+    outBytes = outPos = 0;
+    headPos = 5;
+    crc = 0;
+    crcKnown = false;
+    finalSent = false;
+    if (floatsLeft == 0) {  // one empty final block
+        const uint8_t empty[5] = {1, 0, 0, 0xFF, 0xFF};
+        std::memcpy(head, empty, 5);
+        headPos = 0;
+        finalSent = crcKnown = true;
+    }
+    const std::size_t frameBytes = 2u * channels;
+    out.resize(std::min<uint64_t>(kBlockFloats, floatsLeft));
+    raw.resize(std::max(frameBytes, std::min(kReadBytes, out.size() * frameBytes)));
+}
+
+void ChannelSource::close() {
+    std::vector<float>().swap(out);
+    std::vector<uint8_t>().swap(raw);
+}
+
 bool ChannelSource::nextBlock() {
     const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(kBlockFloats, floatsLeft));
     out.resize(n);
     const std::size_t frameBytes = 2u * channels;
+    const uint32_t framesPerRead = static_cast<uint32_t>(raw.size() / frameBytes);
     for (uint32_t i = 0; i < n;) {
         while (piece < session->pieces.size() && frame >= session->pieces[piece].frames) {
             ++piece;
@@ -22,9 +69,20 @@ bool ChannelSource::nextBlock() {
             return false;
         }
         const Piece& p = session->pieces[piece];
-        const uint32_t k = std::min(n - i, p.frames - frame);
-        const uint8_t* src =
-            map + p.offset + static_cast<uint64_t>(frame) * frameBytes + 2u * channel;
+        const uint32_t k = std::min({n - i, p.frames - frame, framesPerRead});
+        if (!ReadAt(fd, raw.data(), k * frameBytes,
+                    p.offset + static_cast<uint64_t>(frame) * frameBytes)) {
+            const int e = errno;
+            if (failure != nullptr) {
+                *failure = std::string(
+                               "cannot read the recording while exporting it (was it cut "
+                               "short meanwhile?): ") +
+                           std::strerror(e);
+            }
+            zip_error_set(&error, ZIP_ER_READ, e);
+            return false;
+        }
+        const uint8_t* src = raw.data() + 2u * channel;
         float* d = out.data() + i;
         for (uint32_t j = 0; j < k; ++j, src += frameBytes)
             d[j] = lut[static_cast<uint16_t>(src[0] | (src[1] << 8))];
@@ -85,24 +143,17 @@ zip_int64_t ChannelSource::Callback(void* user, void* data, zip_uint64_t len,
     auto* self = static_cast<ChannelSource*>(user);
     switch (cmd) {
         case ZIP_SOURCE_OPEN:
-            self->piece = 0;
-            self->frame = 0;
-            self->floatsLeft = self->session->frames;
-            self->outBytes = self->outPos = 0;
-            self->headPos = 5;
-            self->crc = 0;
-            self->crcKnown = false;
-            self->finalSent = false;
-            if (self->floatsLeft == 0) {  // one empty final block
-                const uint8_t empty[5] = {1, 0, 0, 0xFF, 0xFF};
-                std::memcpy(self->head, empty, 5);
-                self->headPos = 0;
-                self->finalSent = self->crcKnown = true;
+            try {
+                self->open();
+            } catch (const std::bad_alloc&) {
+                zip_error_set(&self->error, ZIP_ER_MEMORY, 0);
+                return -1;
             }
             return 0;
         case ZIP_SOURCE_READ:
             return self->read(static_cast<uint8_t*>(data), len);
         case ZIP_SOURCE_CLOSE:
+            self->close();
             return 0;
         case ZIP_SOURCE_STAT: {
             auto* st = static_cast<zip_stat_t*>(data);
