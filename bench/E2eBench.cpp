@@ -12,6 +12,10 @@
 //    painting, and the timer's lateness (from the end of the 20 ms interval to the tick); the CPU
 //    time (user + system, all threads) per acquisition; the peak resident memory and its growth
 //    between second 2 and the end. The medians of the runs of a view are the figures.
+// 3. The V-T runs once more with the recording viewer following the file as it grows
+//    (`rv8view --follow`, offscreen, a process of its own): the acquisition rate against the
+//    runs without it, whose spread is the noise; and nothing lost: every acquisition a record,
+//    the recording intact at the end.
 //
 // The display pass and the logging step are timed at the link: this program is linked with
 // --wrap for DisplayPass::DisplayPaint and Recorder::LoggingStep (bench/CMakeLists.txt), which
@@ -23,8 +27,10 @@
 #include <QCheckBox>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QProcess>
 #include <QStyleFactory>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTimer>
 
 #include <algorithm>
@@ -41,6 +47,7 @@
 #include "bench/E2eProbes.h"
 #include "core/Ui.h"
 #include "driver/Rv8Library.h"
+#include "logging/RecordingFile.h"
 
 namespace rv8 {
 class DisplayPass;
@@ -96,6 +103,7 @@ constexpr double kMaxStartupMs = 300.0;
 
 struct RunResult {
     double rate = 0;          // acquisitions per second
+    long acquisitions = 0;    // during the run
     long records = 0;         // records logged during the run
     double instrumentMs = 0;  // per acquisition: inside the instrument
     double passMs = 0;        // per acquisition: the display pass without its logging step
@@ -131,6 +139,7 @@ RunResult Run(Form1& form, CountingDriver& driver, PaintClock& paint) {
     const long n = driver.measurements - before.measurements;
     const double perAcquisitionMs = n > 0 ? 1e3 / static_cast<double>(n) : 0;
     r.rate = static_cast<double>(n) / seconds;
+    r.acquisitions = n;
     r.records = form.LoggedRecordCount() - logged0;
     r.instrumentMs = (driver.instrumentSeconds - before.instrumentSeconds) * perAcquisitionMs;
     r.loggingMs = (passClocks.loggingSeconds - passes0.loggingSeconds) * perAcquisitionMs;
@@ -226,6 +235,39 @@ void PrintRunRows(const std::string& view, const RunResult& r, const Baselines& 
               .met = YesNo(r.growthMiB <= kMaxGrowthMiB)});
 }
 
+// The V-T runs with the viewer following the recording, against those without.
+void PrintFollowRows(const std::vector<RunResult>& without, const std::vector<RunResult>& with,
+                     const QString& recording, long logged) {
+    std::vector<double> rates;
+    for (const RunResult& r : without)
+        rates.push_back(r.rate);
+    const double noise = *std::max_element(rates.begin(), rates.end()) -
+                         *std::min_element(rates.begin(), rates.end());
+    const double base = MedianOf(without).rate, followed = MedianOf(with).rate;
+    const double slowdown = base - followed;
+    PrintRow({.figure = "acquisitions per second, V-T, the viewer following the recording, median "
+                        "of " +
+                        std::to_string(kRuns),
+              .value = FormatNumber(followed, 1) + "/s",
+              .baseline = "the V-T runs without it (spread " + FormatNumber(noise, 2) + "/s)",
+              .baselineValue = FormatNumber(base, 1) + "/s",
+              .ratio = FormatNumber(followed / base, 3),
+              .target = "slowdown <= the spread",
+              .met = YesNo(slowdown <= std::max(noise, 0.05))});
+    long lost = 0;
+    for (const RunResult& r : with)
+        lost += r.acquisitions - r.records;
+    const rv8::RecordingReadResult file = rv8::ScanRecording(recording.toStdString(), nullptr);
+    const bool intact =
+        file.headerOk && !file.damagedTail && file.recordCount == static_cast<uint64_t>(logged);
+    PrintRow({.figure = "acquisitions without a record while followed; recording intact",
+              .value = std::to_string(lost) + (intact ? ", intact" : ", NOT intact"),
+              .baseline = "records in the file",
+              .baselineValue = std::to_string(file.recordCount),
+              .target = "0, intact",
+              .met = YesNo(lost == 0 && intact)});
+}
+
 }  // namespace
 
 }  // namespace rv8::bench
@@ -303,9 +345,29 @@ int main(int argc, char** argv) {
     app.installEventFilter(&paint);
     std::vector<RunResult> vt;
     std::vector<RunResult> vf;
+    // The V-T runs take turns with runs while the viewer follows the growing recording in a
+    // process of its own (started and settled before, ended after), so that both meet the same
+    // spells of a shared machine.
+    std::vector<RunResult> followed;
     for (int i = 0; i < kRuns; ++i) {
         std::printf("V-T view, run %d of %d, %d s:\n", i + 1, kRuns, kRunSeconds);
         vt.push_back(Run(form, driver, paint));
+        QProcess viewer;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        viewer.setProcessEnvironment(env);
+        viewer.start(QStringLiteral(RV8_VIEWER),
+                     {QStringLiteral("--follow"), folder.filePath(QStringLiteral("e2e.cvx"))});
+        if (!viewer.waitForStarted()) {
+            std::fprintf(stderr, "e2e_bench: cannot start %s\n", RV8_VIEWER);
+            return 1;
+        }
+        QThread::sleep(2);  // its start-up is not part of the run
+        std::printf("V-T view, the viewer following, run %d of %d, %d s:\n", i + 1, kRuns,
+                    kRunSeconds);
+        followed.push_back(Run(form, driver, paint));
+        viewer.terminate();
+        viewer.waitForFinished(5000);
     }
     form.Option2->click();
     for (int i = 0; i < kRuns; ++i) {
@@ -316,6 +378,7 @@ int main(int argc, char** argv) {
     const Baselines baselines = MeasureBaselines(100);
     std::printf("baselines: memcpy of the record %.1f us, lateness of a 20 ms sleep %.1f us\n",
                 baselines.memcpySeconds * 1e6, baselines.sleepLatenessSeconds * 1e6);
+    const long logged = form.LoggedRecordCount();
     form.Check1->click();  // ends the recording
     form.Form_Unload();
     form.Form_Terminate();
@@ -329,5 +392,6 @@ int main(int argc, char** argv) {
               .met = YesNo(fromStartMs < kMaxStartupMs)});
     PrintRunRows("V-T", MedianOf(vt), baselines);
     PrintRunRows("V-F", MedianOf(vf), baselines);
+    PrintFollowRows(vt, followed, folder.filePath(QStringLiteral("e2e.cvx")), logged);
     return messages.count > 0 ? 1 : 0;
 }

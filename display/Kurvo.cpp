@@ -108,6 +108,10 @@ void Kurvo::PlotBuffer(const int16_t& first, int16_t valuesPerFrame, int16_t fra
             lastValues_[2 * i + 1] = src[i * stride + 1];
         }
     }
+    framesPlotted();
+}
+
+void Kurvo::framesPlotted() {
     lastKind_ = PlotKind::Buffer;
     for (int c = 0; c < 2; ++c) {
         nextAmplitudes_[c].clear();
@@ -206,7 +210,7 @@ bool Kurvo::computeSpans(int w, int h) {
     columnMinMax_.resize(static_cast<std::size_t>(w));
     columnSpans_.resize(static_cast<std::size_t>(w));
     for (int c = 0; c < 2; ++c) {
-        if (!channelShown(c)) continue;
+        if (!traceDrawn(c)) continue;
         kurvo::ReduceMinMaxInto(lastValues_.data() + c, 2, points, w, columnMinMax_.data());
         kurvo::ColumnSpansInto(columnMinMax_.data(), w, ymin_[c], ymax_[c], h, columnSpans_.data());
         Spans& s = spans_[c];
@@ -218,7 +222,7 @@ bool Kurvo::computeSpans(int w, int h) {
         }
         s.color = drawColors_[c].rgb() | 0xFF000000u;
     }
-    return channelShown(0) || channelShown(1);
+    return traceDrawn(0) || traceDrawn(1);
 }
 
 void Kurvo::drawLastPlot(QImage& layer) {
@@ -233,7 +237,7 @@ void Kurvo::drawLastPlot(QImage& layer) {
         return;
     }
     for (int c = 0; c < 2; ++c) {
-        if (channelShown(c)) drawPolyline(layer, c, lastValues_.data() + c, points);
+        if (traceDrawn(c)) drawPolyline(layer, c, lastValues_.data() + c, points);
     }
 }
 
@@ -262,7 +266,7 @@ void Kurvo::drawPolyline(QImage& layer, int channel, const int16_t* values, int 
 int Kurvo::spanRefs(kurvo::SpanRef* refs) const {
     int count = 0;
     for (int c = 0; c < 2; ++c) {
-        if (channelShown(c))
+        if (traceDrawn(c))
             refs[count++] =
                 kurvo::SpanRef{spans_[c].top.data(), spans_[c].bottom.data(), spans_[c].color};
     }
@@ -281,6 +285,7 @@ void Kurvo::compose() {
 void Kurvo::composeInto(const kurvo::Surface& dst) {
     composeGrid(QSize(dst.width, dst.height));
     composeTraces(dst);
+    composeMarks(dst);
     composeCaptions(dst);
 }
 
@@ -307,7 +312,7 @@ void Kurvo::composeTraces(const kurvo::Surface& frame) {
     if (persistent) {
         layer = &persistence_;
     } else if (lastKind_ != PlotKind::None && lastPlotPoints() > 0 &&
-               (channelShown(0) || channelShown(1))) {
+               (traceDrawn(0) || traceDrawn(1))) {
         // Fewer points than columns: polylines, drawn on a black layer first (the persistence
         // layer is free while persistence is off).
         if (persistence_.size() != sz) persistence_ = QImage(sz, QImage::Format_RGB32);

@@ -36,6 +36,8 @@
 //                             beyond the stored range, above the noise floor
 //   MeasureBlocks.h/.cpp      the measurements' vector loop (plain, SSE2, AVX2)
 //   Spektra.h/.cpp            the spectrum component: 1024 samples to 513 amplitude bins
+//   KurvoMarks.h/.cpp         the mark layer: cursors, their readings, dots on far-apart samples;
+//                             the 32-bit plot (PlotFrames)
 // and core/ChartGeometry.h: the graticule's divisions and the frames of a Scale step, shared with
 // the window's controls.
 #pragma once
@@ -51,6 +53,7 @@
 #include <QWidget>
 
 #include "core/Acquisition.h"
+#include "display/KurvoMarks.h"
 #include "display/KurvoMath.h"
 #include "display/KurvoOverlay.h"
 #include "display/KurvoRaster.h"
@@ -152,6 +155,24 @@ class Kurvo : public QWidget {
     void ResetStatistics();
     void StatisticsShown(bool shown);
 
+    // ---- Members for records read back from a recording (the viewer, viewer/). None of them
+    // changes what the members above do.
+    // Draws `frames` interleaved frames (two values each, channel 1 first) as PlotBuffer does,
+    // with a 32-bit count: a whole record of up to 131072 frames and more. With at least one
+    // frame per pixel column each column shows the smallest and the largest value of its frames,
+    // so no single-frame excursion disappears. Keeps no reference.
+    void PlotFrames(const int16_t* interleaved, int32_t frames);
+    // The mark layer (display/KurvoMarks.h), drawn over the traces and under the readouts, so
+    // that it is in picture() and on the clipboard too: cursors at points of the last plot and
+    // at rows, a box of readings, dots on far-apart samples. kurvo::Marks{} draws nothing.
+    void Marks(const kurvo::Marks& marks);
+    const kurvo::Marks& marks() const { return marks_; }
+    // true: a channel that the acquisition's measure mode left out (AcquisitionSettings) is not
+    // drawn at all, only its "not measured" note, so that its samples, which hold no
+    // measurement, are not taken for 0 V. false (the default): drawn like the other channel.
+    void HideUnmeasured(bool hide);
+    bool hidesUnmeasured() const { return hideUnmeasured_; }
+
     // Read-outs for tests and tools.
     bool bothChannels() const { return both_; }
     int16_t shownChannel() const { return shown_; }
@@ -231,6 +252,10 @@ class Kurvo : public QWidget {
     void composeGrid(const QSize& size);
     void composeTraces(const kurvo::Surface& dst);
     void composeCaptions(const kurvo::Surface& dst);
+    // What every plot of frames does once it has taken its values (PlotBuffer, PlotFrames).
+    void framesPlotted();
+    // The mark layer (KurvoMarks.cpp), between the traces and the captions.
+    void composeMarks(const kurvo::Surface& dst);
     // Composes the chart straight into the image `p` paints on, when it can; see Kurvo.cpp.
     bool paintDirect(QPainter& p, const QPaintEvent& event);
     // The shown channels' spans as the raster loops take them; returns how many.
@@ -274,6 +299,10 @@ class Kurvo : public QWidget {
     // Applies a mouse change of the shown channels' ranges; true if any range changed.
     bool applyRanges(const std::array<int32_t, 2>& mins, const std::array<int32_t, 2>& maxs);
     bool channelShown(int channel) const { return both_ || shown_ == channel; }
+    // Whether a channel's trace is drawn: shown, and not left out by HideUnmeasured.
+    bool traceDrawn(int channel) const {
+        return channelShown(channel) && !(hideUnmeasured_ && !channelMeasured_[channel & 1]);
+    }
 
     bool both_ = false;
     int16_t shown_ = 0;
@@ -330,6 +359,8 @@ class Kurvo : public QWidget {
     QPointF cursor_;                                // ...here (logical pixels)
     kurvo::Readouts readouts_;
     kurvo::KurvoOverlay overlay_;
+    kurvo::Marks marks_;  // the mark layer's
+    bool hideUnmeasured_ = false;
 };
 
 }  // namespace rv8

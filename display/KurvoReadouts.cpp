@@ -130,11 +130,14 @@ Readouts ComputeReadouts(const ReadoutInputs& in) {
     const double triggerFrame = static_cast<double>(in.recordLength) - in.postSamples;
 
     if (!in.spectrum) {
-        if (timeKnown) r.perDivision = TimePerDivisionText(SecondsPerDivision(in.points, fs));
+        // The frames the graticule's width spans: fewer points than columns run from the first
+        // column to the last, one interval fewer than points.
+        const double span = in.points >= w ? in.points : in.points - 1.0;
+        if (timeKnown) r.perDivision = TimePerDivisionText(SecondsPerDivision(span, fs));
         if (timeKnown && triggerKnown) {
             for (int i = 0; i <= kDivisionsX; i += 2) {
-                double frames = in.windowStart + static_cast<double>(i) * in.points / kDivisionsX -
-                                triggerFrame;
+                double frames =
+                    in.windowStart + static_cast<double>(i) * span / kDivisionsX - triggerFrame;
                 if (std::fabs(frames) < 1e-6) frames = 0.0;
                 r.axis.push_back(
                     AxisLabel{i * (w - 1) / kDivisionsX, TimeFromTriggerText(frames / fs)});

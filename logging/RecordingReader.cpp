@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include "logging/DurableFile.h"
+#include "logging/RecordHead.h"
 #include "logging/RecordingFile.h"
 #include "logging/RecordingSource.h"
 
@@ -25,12 +26,11 @@ using namespace recfile;
 
 namespace {
 
-void StopDamaged(RecordingReadResult& r, uint64_t offset, std::string why) {
+void StopDamaged(RecordingReadResult& r, uint64_t offset, const std::string& why) {
     r.damagedTail = true;
     r.tailOffset = offset;
     r.tailIndex = r.recordCount;
-    r.error = "record " + std::to_string(r.recordCount) + " at byte offset " +
-              std::to_string(offset) + ": " + why;
+    r.error = DamageText(r.recordCount, offset, why);
 }
 
 // Stops at a failed read: an I/O error, or the file ending before the size it had when it was
@@ -165,19 +165,17 @@ void ScanRecords(Source& src, RecordingReadResult& r, const RecordingVisitor& vi
     uint64_t offset = r.header.headerSize;
     r.tailOffset = offset;
     const bool settingsBlock = r.header.version >= 2;
-    const uint64_t settingsMin = SettingsSize(channels);
     std::vector<uint8_t> chunk;  // one piece of a record at a time, reused
     std::vector<uint8_t> head;   // the record's header and settings block, reused
     RecordingRecord rec;
     // The settings block's size field is read with the header.
-    const std::size_t headRead = kRecordHeaderBytes + (settingsBlock ? 4 : 0);
+    const std::size_t headRead = HeadReadBytes(r.header.version);
     // Every pass either ends the loop or moves `offset` forward by at least one record header.
     while (offset < size) {
         const uint64_t remaining = size - offset;
-        if (remaining < headRead + kRecordCrcBytes) {
-            StopDamaged(r, offset,
-                        "incomplete record (" + std::to_string(remaining) +
-                            " bytes at the end of the file)");
+        std::string why;
+        if (CheckRemaining(remaining, r.header.version, why) != HeadCheck::Ok) {
+            StopDamaged(r, offset, why);
             break;
         }
         head.resize(headRead);
@@ -185,40 +183,17 @@ void ScanRecords(Source& src, RecordingReadResult& r, const RecordingVisitor& vi
             StopRead(r, offset, got);
             break;
         }
-        if (GetU32(head.data() + kRecOffMarker) != kRecordMarker) {
-            StopDamaged(r, offset, "no record marker");
+        RecordHead h;
+        if (CheckRecordHead(head.data(), r.recordCount, r.header.channelCount, r.header.version,
+                            remaining, h, why) != HeadCheck::Ok) {
+            StopDamaged(r, offset, why);
             break;
         }
-        const uint32_t number = GetU32(head.data() + kRecOffNumber);
-        if (number != r.recordCount) {
-            StopDamaged(r, offset, "record number " + std::to_string(number) + " out of sequence");
-            break;
-        }
-        const uint32_t commentBytes = GetU32(head.data() + kRecOffCommentBytes);
-        if (commentBytes > kMaxCommentBytes) {
-            StopDamaged(r, offset,
-                        "comment length " + std::to_string(commentBytes) + " exceeds the limit");
-            break;
-        }
-        const uint32_t frames = GetU32(head.data() + kRecOffFrames);
-        uint64_t settingsBytes = 0;
-        if (settingsBlock) {
-            settingsBytes = GetU32(head.data() + kRecordHeaderBytes);
-            if (settingsBytes < settingsMin ||
-                settingsBytes > settingsMin + kMaxSettingsExtraBytes) {
-                StopDamaged(r, offset,
-                            "settings block size " + std::to_string(settingsBytes) +
-                                " does not fit " + std::to_string(channels) + " channels");
-                break;
-            }
-        }
-        const uint64_t total = RecordSize(commentBytes, frames, channels, 1) + settingsBytes;
-        if (total > remaining) {
-            StopDamaged(r, offset,
-                        "incomplete record (needs " + std::to_string(total) + " bytes, " +
-                            std::to_string(remaining) + " left in the file)");
-            break;
-        }
+        const uint32_t number = h.number;
+        const uint32_t commentBytes = h.commentBytes;
+        const uint32_t frames = h.frames;
+        const uint64_t settingsBytes = h.settingsBytes;
+        const uint64_t total = h.total;
         if (settingsBlock) {
             // At most SettingsSize(65535) + kMaxSettingsExtraBytes, about 2 MiB, and no more
             // than the file holds.

@@ -25,8 +25,8 @@ CLANG_PACKAGES=(clang libclang-rt-14-dev)
 # the icons rendered from the SVG).
 PACKAGING_PACKAGES=(dpkg-dev librsvg2-bin)
 # Checking the package (packaging/check-package).
-CHECK_PACKAGES=(lintian desktop-file-utils appstream libxml2-utils shared-mime-info file python3
-                python3-numpy fonts-dejavu-core)
+CHECK_PACKAGES=(lintian desktop-file-utils appstream libxml2-utils shared-mime-info xdg-utils file
+                python3 python3-numpy fonts-dejavu-core)
 # The formatter every C++ change goes through.
 DEVELOPER_PACKAGES=(clang-format)
 

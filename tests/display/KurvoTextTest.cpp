@@ -170,7 +170,10 @@ TEST(KurvoReadouts, TriggerPointAndAxisFollowTheWindow) {
              {512, 1536, -1, "-1.024 ms", "0"},       // just beyond the right edge
              {512, 0, -1, "-4.096 ms", "-3.072 ms"},
              {4096, 0, 256, "-4.096 ms", "+4.096 ms"},  // the whole record
-             {300, 1900, 252, "-296 µs", "+304 µs"},    // fewer points than columns
+             // Fewer points than columns, spread from the first column to the last: the last
+             // column shows frame 2199, 151 frames after the trigger point.
+             {300, 1900, 252, "-296 µs", "+302 µs"},
+             {11, 2043, 255, "-10 µs", "+10 µs"},  // one frame a division
          }) {
         SCOPED_TRACE(testing::Message() << c.points << " from " << c.start);
         const Readouts r = ComputeReadouts(TimeView(c.points, c.start));
@@ -181,6 +184,9 @@ TEST(KurvoReadouts, TriggerPointAndAxisFollowTheWindow) {
         EXPECT_EQ(r.axis.front().text, QString::fromUtf8(c.first));
         EXPECT_EQ(r.axis.back().text, QString::fromUtf8(c.last));
     }
+    // The time per division by the same rule: 11 points a frame apart span 10 frames.
+    EXPECT_EQ(ComputeReadouts(TimeView(11, 2043)).perDivision, QStringLiteral("2 µs/div"));
+    EXPECT_EQ(ComputeReadouts(TimeView(512, 2048)).perDivision, QStringLiteral("102.4 µs/div"));
 }
 
 TEST(KurvoReadouts, WhatIsLeftOutWithoutItsSetting) {

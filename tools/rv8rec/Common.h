@@ -49,6 +49,7 @@ struct ExportOptions {
     char decimal = '.';
     bool absoluteTime = false;  // UTC time of each frame instead of the time in the record
     bool comments = false;      // "# " lines with the acquisition settings
+    bool progress = false;      // "rv8rec: progress N/T" on stderr after each record
 };
 
 // "out.wav" and record 12 give "out-000012.wav"; names without an extension get the number

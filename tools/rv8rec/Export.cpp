@@ -1,12 +1,30 @@
 // rv8rec export: the record selection and the outcome, the same for every format.
+#include <algorithm>
+#include <cinttypes>
 #include <cstdio>
 #include <string_view>
 
+#include "logging/RecordingIndex.h"
 #include "tools/rv8rec/Common.h"
 
 namespace rv8rec {
 
 namespace {
+
+// How many of the records `range` asks for the file holds, from the records' heads alone (for
+// --progress; 0 when the file cannot be read, which the export then reports).
+uint64_t RecordsInRange(const std::string& input, const RecordRange& range) {
+    rv8::RecordingIndex::Options heads;
+    heads.verify = false;
+    std::string error;
+    const auto index = rv8::RecordingIndex::Open(input, heads, error);
+    if (!index) return 0;
+    while (index->advance()) {
+    }
+    const uint64_t count = index->status().count;
+    if (count == 0 || range.first >= count) return 0;
+    return std::min<uint64_t>(range.last, count - 1) - range.first + 1;
+}
 
 // An OUT that exists and is not a regular file (a device, a FIFO) is written straight through
 // by the formats that stream; it is never replaced, so the others refuse it.
@@ -49,6 +67,7 @@ int RunExport(const std::string& input, const ExportOptions& options) {
             return kExitUsage;
         }
     }
+    const uint64_t total = options.progress ? RecordsInRange(input, options.range) : 0;
     std::unique_ptr<Exporter> exporter = options.format->make(options, input);
     bool failed = false;
     uint64_t exported = 0;
@@ -71,6 +90,9 @@ int RunExport(const std::string& input, const ExportOptions& options) {
         if (exported == 0) firstExported = rec.number;
         lastExported = rec.number;
         ++exported;
+        if (options.progress)
+            std::fprintf(stderr, "rv8rec: progress %" PRIu64 "/%" PRIu64 "\n", exported,
+                         std::max(total, exported));
         return true;
     };
     const rv8::RecordingReadResult r = rv8::ScanRecording(input, onRecord, onHeader);

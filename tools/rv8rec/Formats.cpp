@@ -103,7 +103,7 @@ std::string ExportUsage() {
            "] [-o OUT] [--records A-B]\n"
            "                          [--split] [--delimiter C] [--decimal C] [--time "
            "relative|absolute]\n"
-           "                          [--comments]\n";
+           "                          [--comments] [--progress]\n";
 }
 
 std::string FormatsHelp() {
@@ -127,7 +127,9 @@ std::string FormatsHelp() {
     out += std::string(kIndent, ' ') + split +
            ": the records one after another in one file (they must share\n" +
            std::string(kIndent, ' ') +
-           "one sample rate), or --split: one file per record, OUT-NNNNNN.EXT\n";
+           "one sample rate), or --split: one file per record, OUT-NNNNNN.EXT\n" +
+           std::string(kIndent, ' ') +
+           "--progress: 'rv8rec: progress N/T' on stderr after each record exported\n";
     return out;
 }
 

@@ -4,6 +4,7 @@
 //   rv8rec verify FILE                   checks every record
 //   rv8rec export FILE [options]         CSV (default), sigrok session, WAV, FLAC or HDF5
 //   rv8rec plot FILE [options] -o OUT    a picture (PNG or SVG), drawn by rv8rec-plot
+//   rv8rec view FILE                     the viewer rv8view on the file
 //
 // Exit status: 0 intact file, 1 damaged or not a recording file, 2 usage error or a file
 // that cannot be opened or read (or written). Records are read one at a time, so the size of
@@ -35,6 +36,7 @@ std::string UsageText() {
            "       rv8rec verify FILE\n" +
            ExportUsage() +
            "       rv8rec plot FILE [--records A-B] [--size WxH] -o OUT.png|OUT.svg\n"
+           "       rv8rec view FILE\n"
            "       rv8rec --help | --version\n";
 }
 
@@ -48,6 +50,7 @@ std::string HelpText() {
            FormatsHelp() +
            "plot     draws one record (time and volt axes) or several (min/max envelope per "
            "record)\n"
+           "view     opens the file in the viewer (rv8view)\n"
            "\n"
            "exit status: 0 intact, 1 damaged or not a recording, 2 usage error or unreadable file\n"
            "(or nothing to export, or an output that can't be written)\n";
@@ -152,6 +155,8 @@ int Export(int argc, char** argv) {
             }
             o.absoluteTime = v == "absolute";
             csvOptions = true;
+        } else if (arg == "--progress") {
+            o.progress = true;
         } else if (arg == "--comments") {
             o.comments = true;
             csvOptions = true;
@@ -195,16 +200,16 @@ std::string OwnFolder() {
     return slash == std::string::npos ? std::string() : self.substr(0, slash);
 }
 
-// Runs rv8rec-plot with the arguments after "plot": first the one beside this executable,
-// then the installed one.
-int Plot(int argc, char** argv) {
+// Runs `program` with the arguments after the command (argv[2] on): first the one beside this
+// executable, then the one in `installed`. Returns only when neither could be run.
+int RunBeside(const char* program, const char* installed, const char* what, int argc, char** argv) {
     std::vector<std::string> tried;
     const std::string own = OwnFolder();
     std::vector<std::string> candidates;
-    if (!own.empty()) candidates.push_back(own + "/rv8rec-plot");
-    candidates.push_back(std::string(RV8_LIBEXEC_DIR) + "/rv8rec-plot");
+    if (!own.empty()) candidates.push_back(own + "/" + program);
+    candidates.push_back(std::string(installed) + "/" + program);
     std::vector<char*> args;
-    args.push_back(const_cast<char*>("rv8rec-plot"));
+    args.push_back(const_cast<char*>(program));
     for (int i = 2; i < argc; ++i)
         args.push_back(argv[i]);
     args.push_back(nullptr);
@@ -223,9 +228,18 @@ int Plot(int argc, char** argv) {
     std::string list;
     for (const std::string& t : tried)
         list += "\n  " + t;
-    std::fprintf(stderr, "rv8rec: cannot run the plot program rv8rec-plot (%s); looked for:%s\n",
+    std::fprintf(stderr, "rv8rec: cannot run the %s %s (%s); looked for:%s\n", what, program,
                  std::strerror(lastError), list.c_str());
     return kExitUsage;
+}
+
+// rv8rec plot: rv8rec-plot draws; rv8rec view FILE: the viewer rv8view opens the file.
+int Plot(int argc, char** argv) {
+    return RunBeside("rv8rec-plot", RV8_LIBEXEC_DIR, "plot program", argc, argv);
+}
+
+int View(int argc, char** argv) {
+    return RunBeside("rv8view", RV8_BIN_DIR, "viewer", argc, argv);
 }
 
 // `status`, unless what was printed on standard output did not all get there (a full disk,
@@ -268,5 +282,6 @@ int main(int argc, char** argv) {
     if (command == "verify" && argc == 3) return Printed(Verify(argv[2]));
     if (command == "export") return ExportCommand(argc, argv);
     if (command == "plot") return Plot(argc, argv);
+    if (command == "view" && argc == 3) return View(argc, argv);
     return Usage();
 }
