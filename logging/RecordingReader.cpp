@@ -125,6 +125,29 @@ Got StreamRecord(Source& src, uint64_t offset, uint64_t total, const std::vector
     uint32_t crc = Crc32(head.data(), head.size());
     uint64_t pos = head.size();
     uint8_t stored[kRecordCrcBytes];
+    if (into && total <= piece &&
+        bodyEnd == commentEnd + uint64_t{into->samples.size()} * sizeof(int16_t)) {
+        // A record of one piece is read straight into its place, without a copy through `chunk`.
+        auto* comment = reinterpret_cast<uint8_t*>(into->comment.data());
+        auto* samples = reinterpret_cast<uint8_t*>(into->samples.data());
+        const std::size_t commentBytes = into->comment.size();
+        const std::size_t sampleBytes = into->samples.size() * sizeof(int16_t);
+        struct Part {
+            uint64_t at;
+            uint8_t* dst;
+            std::size_t n;
+        };
+        const Part parts[] = {{pos, comment, commentBytes},
+                              {commentEnd, samples, sampleBytes},
+                              {bodyEnd, stored, kRecordCrcBytes}};
+        for (const Part& p : parts) {
+            if (p.n == 0) continue;
+            if (const Got got = src.read(offset + p.at, p.dst, p.n); got != Got::All) return got;
+        }
+        crc = Crc32(samples, sampleBytes, Crc32(comment, commentBytes, crc));
+        crcOk = crc == GetU32(stored);
+        return Got::All;
+    }
     while (pos < total) {
         const std::size_t n = static_cast<std::size_t>(std::min<uint64_t>(total - pos, piece));
         if (chunk.size() < n) chunk.resize(n);
