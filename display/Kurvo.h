@@ -35,6 +35,8 @@
 //   SpectrumPeak.h/.cpp       a spectrum's largest line: between bins, below the resolution,
 //                             beyond the stored range, above the noise floor
 //   MeasureBlocks.h/.cpp      the measurements' vector loop (plain, SSE2, AVX2)
+//   RecordReadings.h/.cpp     a measurement in volts, seconds and hertz (the strip's numbers, the
+//                             viewer's and rv8rec measure's); RecordFilter.h/.cpp: rv8rec find
 //   Spektra.h/.cpp            the spectrum component: 1024 samples to 513 amplitude bins
 //   KurvoMarks.h/.cpp         the mark layer: cursors, their readings, dots on far-apart samples;
 //                             the 32-bit plot (PlotFrames)

@@ -5,6 +5,7 @@
 
 #include "display/KurvoMath.h"
 #include "display/KurvoText.h"
+#include "display/RecordReadings.h"
 
 namespace rv8::kurvo {
 
@@ -42,27 +43,24 @@ double ValueAtRow(double y, int32_t ymin, int32_t ymax, int height) {
 void Measured(const measure::ChannelMeasurement& m, double fs, double sensitivity,
               ChannelReadouts& out) {
     if (m.frames <= 0 || !Positive(sensitivity)) return;
-    const double period = Positive(fs) && m.hasPeriod() ? m.period / fs : NaN();
-    out.frequency = FrequencyText(period > 0 ? 1.0 / period : NaN());
-    out.period = PeriodText(period);
+    // The numbers are the ones rv8rec measure prints (display/RecordReadings.h); here they are
+    // written with the record's resolution.
+    const measure::ChannelReadings r = measure::Readings(m, fs, sensitivity);
+    out.frequency = FrequencyText(r.frequency);
+    out.period = PeriodText(r.period);
     const double step = RecordStep(sensitivity);
-    auto volts = [&](double raw, const QString& unit) {
-        return VoltsText(RawToVolts(raw, sensitivity), step, unit);
-    };
-    out.peakToPeak = volts(m.peakToPeak(), QStringLiteral("Vpp"));
-    // Over whole periods where there are some, so that they do not depend on where the record
-    // starts and ends within a period; over the record otherwise. The label says which.
-    const bool cycles = m.hasPeriod() && std::isfinite(m.cycleMean);
-    out.meanLabel = cycles ? QStringLiteral("cycle mean") : QStringLiteral("mean");
-    out.rms = cycles ? volts(m.cycleRms, QStringLiteral("V cycle rms"))
-                     : volts(m.rms, QStringLiteral("V rms"));
-    out.mean = volts(cycles ? m.cycleMean : m.mean, QStringLiteral("V"));
-    out.min = volts(m.min, QStringLiteral("V"));
-    out.max = volts(m.max, QStringLiteral("V"));
-    if (period > 0) {
-        out.duty = DutyText(m.duty);
-        out.rise = EdgeTimeText(m.riseTime / fs, 1.0 / fs);
-        out.fall = EdgeTimeText(m.fallTime / fs, 1.0 / fs);
+    auto volts = [&](double v, const QString& unit) { return VoltsText(v, step, unit); };
+    out.peakToPeak = volts(r.peakToPeak, QStringLiteral("Vpp"));
+    // Over whole periods where there are some, over the record otherwise: the label says which.
+    out.meanLabel = r.cycles ? QStringLiteral("cycle mean") : QStringLiteral("mean");
+    out.rms = volts(r.rms, r.cycles ? QStringLiteral("V cycle rms") : QStringLiteral("V rms"));
+    out.mean = volts(r.mean, QStringLiteral("V"));
+    out.min = volts(r.min, QStringLiteral("V"));
+    out.max = volts(r.max, QStringLiteral("V"));
+    if (r.period > 0) {
+        out.duty = DutyText(r.duty);
+        out.rise = EdgeTimeText(r.rise, 1.0 / fs);
+        out.fall = EdgeTimeText(r.fall, 1.0 / fs);
     }
 }
 

@@ -8,43 +8,23 @@
 
 namespace rv8::kurvo {
 
-void Running::add(double x) {
-    if (!std::isfinite(x)) return;
-    ++count;
-    if (count == 1) {
-        min = max = mean = x;
-        m2 = 0.0;
-        return;
-    }
-    min = std::min(min, x);
-    max = std::max(max, x);
-    const double delta = x - mean;
-    mean += delta / count;
-    m2 += delta * (x - mean);
-}
-
-double Running::deviation() const {
-    return count > 1 ? std::sqrt(std::max(0.0, m2) / count) : 0.0;
-}
-
 void AddMeasurement(ChannelStatistics& s, const measure::ChannelMeasurement& m,
                     double sampleFrequency, double sensitivity) {
     if (m.frames <= 0 || !(sensitivity > 0.0) || !std::isfinite(sensitivity)) return;
     ++s.acquisitions;
+    // The strip's own numbers (Running::add leaves out the ones the measurement lacks).
+    const measure::ChannelReadings r = measure::Readings(m, sampleFrequency, sensitivity);
     auto add = [&](Quantity q, double v) { s.of[static_cast<std::size_t>(q)].add(v); };
-    auto volts = [&](double raw) { return RawToVolts(raw, sensitivity); };
-    const bool cycles = m.hasPeriod() && std::isfinite(m.cycleMean);
-    add(Quantity::PeakToPeak, volts(m.peakToPeak()));
-    add(Quantity::Rms, volts(cycles ? m.cycleRms : m.rms));
-    add(Quantity::Mean, volts(cycles ? m.cycleMean : m.mean));
-    add(Quantity::Min, volts(m.min));
-    add(Quantity::Max, volts(m.max));
-    if (!m.hasPeriod() || !(sampleFrequency > 0.0) || !std::isfinite(sampleFrequency)) return;
-    add(Quantity::Frequency, sampleFrequency / m.period);
-    add(Quantity::Period, m.period / sampleFrequency);
-    add(Quantity::Duty, m.duty);
-    add(Quantity::Rise, m.riseTime / sampleFrequency);
-    add(Quantity::Fall, m.fallTime / sampleFrequency);
+    add(Quantity::PeakToPeak, r.peakToPeak);
+    add(Quantity::Rms, r.rms);
+    add(Quantity::Mean, r.mean);
+    add(Quantity::Min, r.min);
+    add(Quantity::Max, r.max);
+    add(Quantity::Frequency, r.frequency);
+    add(Quantity::Period, r.period);
+    add(Quantity::Duty, r.duty);
+    add(Quantity::Rise, r.rise);
+    add(Quantity::Fall, r.fall);
 }
 
 QStringList StatisticsLines(int channel, const ChannelStatistics& s, double sensitivity,

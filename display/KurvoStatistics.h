@@ -9,20 +9,12 @@
 #include <QStringList>
 
 #include "display/Measurements.h"
+#include "display/RecordReadings.h"
 
 namespace rv8::kurvo {
 
-// Count, extremes, mean and standard deviation of a series of values, kept as they come
-// (Welford's running sums: no values stored, no loss of precision on long series).
-struct Running {
-    int count = 0;
-    double min = 0.0, max = 0.0, mean = 0.0;
-    double m2 = 0.0;  // sum of squared deviations from the mean
-
-    void add(double x);
-    // The population standard deviation of the values so far; 0 for fewer than two.
-    double deviation() const;
-};
+// Count, extremes, mean and standard deviation of a series (display/RecordReadings.h).
+using measure::Running;
 
 // The readouts the statistics keep, in the order their lines are shown.
 enum class Quantity { Frequency, Period, PeakToPeak, Rms, Mean, Min, Max, Duty, Rise, Fall };

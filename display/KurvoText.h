@@ -8,6 +8,8 @@
 
 #include <QString>
 
+#include "display/Measurements.h"
+
 #include "core/ChartGeometry.h"
 
 namespace rv8::kurvo {
@@ -28,10 +30,7 @@ double SecondsPerDivision(double frames, double sampleFrequency);
 // Volts per division for a vertical range ymin..ymax (raw units, ymax included, over the 8
 // divisions) on a channel of `sensitivity` volts full scale (raw 32768 reads that many volts).
 double VoltsPerDivision(int32_t ymin, int32_t ymax, double sensitivity);
-// A raw value in volts on a channel of `sensitivity` volts full scale.
-inline double RawToVolts(double raw, double sensitivity) {
-    return raw * sensitivity / 32768.0;
-}
+using measure::RawToVolts;
 
 // "102.4 µs/div", "1.536 ms/div": 4 significant digits, zeros at the end dropped.
 QString TimePerDivisionText(double seconds);

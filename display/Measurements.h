@@ -14,6 +14,11 @@
 
 namespace rv8::measure {
 
+// A raw value (-32768..32767) in volts on a channel of `sensitivity` volts full scale.
+inline double RawToVolts(double raw, double sensitivity) {
+    return raw * sensitivity / 32768.0;
+}
+
 // One channel of one record.
 struct ChannelMeasurement {
     int32_t frames = 0;  // 0: nothing measured, the other fields mean nothing

@@ -8,21 +8,6 @@
 
 namespace rv8::viewer {
 
-Acquisition SettingsOf(const RecordingRecord& record, const RecordingHeader& header) {
-    Acquisition a = record.hasSettings ? record.acquisition : Acquisition{};
-    a.sampleFrequency = record.sampleRate;
-    a.endTimeUs = record.timeUs;
-    if (a.recordLength < 0) a.recordLength = static_cast<int32_t>(record.frames);
-    for (std::size_t c = 0; c < a.channel.size(); ++c) {
-        // A channel's range from the file header where the record does not give it: the
-        // sensitivity is the voltage at full scale, half the span of the range.
-        if (std::isfinite(a.channel[c].sensitivity) || c >= header.ranges.size()) continue;
-        const double span = header.ranges[c].upper - header.ranges[c].lower;
-        if (span > 0 && std::isfinite(span)) a.channel[c].sensitivity = span / 2;
-    }
-    return a;
-}
-
 int64_t SpectrumStartOf(int64_t start, int64_t count, int64_t frames) {
     int64_t at = start + (count <= Spektra::kInputs ? 0 : RoundToI32(count / 2.0));
     // Inside the record where it holds 1024 frames; a window near the end takes the last ones.

@@ -14,6 +14,7 @@
 #include "core/Acquisition.h"
 #include "display/Kurvo.h"
 #include "display/Measurements.h"
+#include "display/RecordReadings.h"
 #include "display/Spektra.h"
 #include "logging/RecordingFile.h"
 #include "viewer/TimeAxis.h"
@@ -25,8 +26,9 @@ constexpr int32_t kChannel1Colour = 0x00FF0000;  // blue
 constexpr int32_t kChannel2Colour = 0x000000C0;  // dark red
 
 // The settings a record's readouts use: the record's own (format version 2), or for a version 1
-// record what the file knows (its rate and the channels' ranges), the rest unknown.
-Acquisition SettingsOf(const RecordingRecord& record, const RecordingHeader& header);
+// record what the file knows (its rate and the channels' ranges), the rest unknown; the same as
+// rv8rec measure uses.
+using measure::SettingsOf;
 
 // The 1024 samples the spectrum view transforms for a window of `count` frames from `start` of
 // a record of `frames` frames: as the scope takes them from its record (from the middle on), kept
