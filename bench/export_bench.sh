@@ -3,6 +3,7 @@
 # written by rv8_make_recording with the project's writer), each next to a baseline measured in
 # the same run, median of 3 runs each, the file in the page cache:
 #   sr, wav, h5   input bytes per second, against cp of the same file (target: at least 0.5x)
+#   measure       rv8rec measure (every record measured, CSV), the same way (target: 0.5x)
 #   csv           rows per second to /dev/null, against the CSV export as it was
 #                 (rv8rec_csv_baseline, bench/CsvBaseline.cpp) (target: at least 2x)
 #   Python        rv8rec.open() of the file, against rv8rec.read() of it (target: under 0.2 s)
@@ -41,6 +42,9 @@ seconds() {
 median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 row() { printf 'ROW\t%s\t%s\t%s\t%s\t%s\t%s\t%s\n' "$@"; }
 
+# rv8rec measure without its summary on stderr.
+measure_quietly() { "$BIN/rv8rec" measure "$@" 2>/dev/null; }
+
 # Rounds of cp and the three binary conversions, one after the other, so that a slow spell of
 # the machine hits all of them alike.
 declare -A runs
@@ -49,17 +53,20 @@ for round in 1 2 3; do
     for f in sr wav h5; do
         runs[$f]+="$(seconds "$work/out.$f" "$BIN/rv8rec" export "$rec" --format "$f" -o "$work/out.$f") "
     done
+    runs[measure]+="$(seconds "$work/out.measure" measure_quietly "$rec" -o "$work/out.measure") "
 done
 rm -f "$work"/out.* "$work/copy.cvx"
 # shellcheck disable=SC2086
 cp_s=$(median ${runs[cp]})
 mbps() { awk -v b="$bytes" -v s="$1" 'BEGIN { printf "%.0f MB/s", b / s / 1e6 }'; }
-for f in sr wav h5; do
+for f in sr wav h5 measure; do
     # shellcheck disable=SC2086
     t=$(median ${runs[$f]})
     ratio=$(awk -v a="$cp_s" -v b="$t" 'BEGIN { printf "%.3f", a / b }')
     met=$(awk -v r="$ratio" 'BEGIN { print (r >= 0.5 ? "yes" : "NO") }')
-    row "rv8rec export --format $f, ${RECORDS} x ${FRAMES} frames" "$(mbps "$t")" \
+    what="rv8rec export --format $f"
+    [ "$f" = measure ] && what="rv8rec measure"
+    row "$what, ${RECORDS} x ${FRAMES} frames" "$(mbps "$t")" \
         "cp of the same file" "$(mbps "$cp_s")" "$ratio" ">= 0.5x" "$met"
 done
 

@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 
 #include "core/Ui.h"
+#include "display/KurvoText.h"
 #include "logging/RecordingFile.h"
 #include "tests/app/SimFormFixture.h"
 #include "tests/tools/ToolRun.h"
@@ -208,6 +209,59 @@ TEST_F(AcquisitionOnSimulator, RunStartsTheStatisticsAfresh) {
     const QString one = count();
     EXPECT_TRUE(one.contains(QLatin1String("1"))) << one.toStdString();
     EXPECT_NE(one, two);
+}
+
+// rv8rec measure reads every record of the simulator's default signals as the chart read that
+// acquisition: the same numbers, except that the recording keeps its samples without their two
+// lowest bits (the voltages may differ by that; the viewer's pixel test compares samples the
+// recording keeps exactly).
+TEST_F(AcquisitionOnSimulator, MeasureReadsEachRecordAsTheChartDid) {
+    Start();
+    Record("defaults.cvx");
+    std::vector<kurvo::ChannelReadouts> shown;
+    for (int k = 0; k < 4; ++k) {
+        form->Command2->click();
+        shown.push_back(form->Kurvo1->readouts().channel[0]);
+    }
+    const RecordingReadResult rec = Stop();
+    ASSERT_EQ(rec.records.size(), shown.size());
+    const std::string rv8rec = EnvOr("RV8_BIN_DIR", "bin") + "/rv8rec";
+    const ToolRun m = RunTool(rv8rec + " measure " + Quote(file.toStdString()));
+    ASSERT_EQ(m.status, 0) << m.err;
+    const QStringList lines = QString::fromStdString(m.out).split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), static_cast<qsizetype>(shown.size() + 1));
+    const QStringList head = lines[0].split(',');
+    for (std::size_t k = 0; k < shown.size(); ++k) {
+        SCOPED_TRACE(k);
+        const QStringList row = lines[static_cast<qsizetype>(k + 1)].split(',');
+        ASSERT_EQ(row.size(), head.size());
+        const auto value = [&](const char* column) {
+            const qsizetype i = head.indexOf(QLatin1String(column));
+            EXPECT_GE(i, 0) << column;
+            return i < 0 ? std::nan("") : row[i].toDouble();
+        };
+        const double freq = value("ch1_freq_hz"), vpp = value("ch1_vpp_v");
+        const double rms = value("ch1_rms_v");
+        EXPECT_NEAR(freq, 1000, 1);
+        EXPECT_NEAR(vpp, 3.0, 0.1);
+        EXPECT_NEAR(rms, 1.06, 0.01);
+        const double step = kurvo::RecordStep(rec.records[k].acquisition.channel[0].sensitivity);
+        const kurvo::ChannelReadouts& chart = shown[k];
+        EXPECT_EQ(kurvo::FrequencyText(freq), chart.frequency);
+        EXPECT_EQ(kurvo::PeriodText(value("ch1_period_s")), chart.period);
+        EXPECT_EQ(kurvo::DutyText(value("ch1_duty")), chart.duty);
+        // The chart's text against the number: within the recorded resolution (4 raw units,
+        // twice for a difference) and half the text's last digit (0.5 mV).
+        const auto near = [&](double volts, const QString& text) {
+            EXPECT_NEAR(volts, text.section(' ', 0, 0).toDouble(), 8 * step + 0.0005)
+                << text.toStdString();
+        };
+        near(vpp, chart.peakToPeak);
+        near(rms, chart.rms);
+        near(value("ch1_mean_v"), chart.mean);
+        near(value("ch1_min_v"), chart.min);
+        near(value("ch1_max_v"), chart.max);
+    }
 }
 
 // rv8rec export --time absolute: frame i of a record lies (F - 1 - i) / rate before the end of

@@ -10,7 +10,9 @@
 #include <numbers>
 
 #include "core/Ui.h"
+#include "display/KurvoText.h"
 #include "tests/app/FormFixture.h"
+#include "tests/tools/ToolRun.h"
 #include "viewer/RecordView.h"
 
 namespace rv8::testing {
@@ -39,14 +41,40 @@ TEST_F(FormTest, TheViewerShowsARecordWithTheScopesPixels) {
     form->Command2->click();  // record 0: the time view
     const QImage time = form->Kurvo1->picture();
     const QString frequency = form->Kurvo1->readouts().channel[0].frequency;
+    const kurvo::Readouts live = form->Kurvo1->readouts();
     form->Option2->click();
     form->Command2->click();  // record 1: the spectrum view
     const QImage spectrum = form->Kurvo1->picture();
     form->Check1->click();
 
     const RecordingReadResult r = ReadRecording(path.toStdString());
+    // rv8rec measure reads the record as the scope's chart did, to the last digit.
+    const ToolRun m = RunTool(EnvOr("RV8_BIN_DIR", "bin") + "/rv8rec measure " +
+                              Quote(path.toStdString()) + " --records 0");
     QFile::remove(path);
     ASSERT_EQ(r.records.size(), 2u);
+    ASSERT_EQ(m.status, 0) << m.err;
+    const QStringList lines = QString::fromStdString(m.out).split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 2);
+    const QStringList head = lines[0].split(','), row = lines[1].split(',');
+    for (int c = 0; c < 2; ++c) {
+        SCOPED_TRACE(c);
+        const auto value = [&](const char* name) {
+            return row.value(head.indexOf(QStringLiteral("ch%1_%2").arg(c + 1).arg(name)))
+                .toDouble();
+        };
+        const double step = kurvo::RecordStep(r.records[0].acquisition.channel[c].sensitivity);
+        const kurvo::ChannelReadouts& ch = live.channel[c];
+        EXPECT_EQ(kurvo::FrequencyText(value("freq_hz")), ch.frequency);
+        EXPECT_EQ(kurvo::PeriodText(value("period_s")), ch.period);
+        EXPECT_EQ(kurvo::VoltsText(value("vpp_v"), step, "Vpp"), ch.peakToPeak);
+        EXPECT_EQ(kurvo::VoltsText(value("rms_v"), step, "V cycle rms"), ch.rms);
+        EXPECT_EQ(kurvo::VoltsText(value("mean_v"), step), ch.mean);
+        EXPECT_EQ(kurvo::VoltsText(value("min_v"), step), ch.min);
+        EXPECT_EQ(kurvo::VoltsText(value("max_v"), step), ch.max);
+        EXPECT_EQ(kurvo::DutyText(value("duty")), ch.duty);
+        EXPECT_EQ(kurvo::EdgeTimeText(value("rise_s"), 2e-6), ch.rise);
+    }
     Kurvo chart;
     chart.resize(form->Kurvo1->size());
     viewer::RecordView view(chart);

@@ -24,6 +24,7 @@ int Load(const std::string& path, const rv8rec::RecordRange& range, uint16_t max
         lastSeen = rec.number;
         if (rec.number < range.first) return true;
         if (rec.number > range.last) return false;
+        if (!range.contains(rec.number)) return true;
         if (data.count == 0) data.first = rec;
         ++data.count;
         RecordSpan span;

@@ -80,11 +80,15 @@ int Run(int argc, char** argv) {
         const std::string_view arg = argv[i];
         if (arg == "--records" && i + 1 < argc) {
             if (!rv8rec::ParseRange(argv[++i], range)) {
-                return Usage("--records wants A-B or A (record numbers from 0)");
+                return Usage(
+                    "--records wants A-B, A or a list of them such as 3-7,12 (record numbers from "
+                    "0)");
             }
         } else if (arg.starts_with("--records=")) {
             if (!rv8rec::ParseRange(arg.substr(10), range)) {
-                return Usage("--records wants A-B or A (record numbers from 0)");
+                return Usage(
+                    "--records wants A-B, A or a list of them such as 3-7,12 (record numbers from "
+                    "0)");
             }
         } else if ((arg == "-o" || arg == "--output") && i + 1 < argc) {
             output = argv[++i];

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <charconv>
@@ -61,10 +62,36 @@ std::string IsoTime(int64_t us) {
     return buf;
 }
 
+bool RecordRange::contains(uint32_t n) const {
+    if (n < first || n > last) return false;
+    if (parts.empty()) return true;
+    // The first part ending at or after n.
+    const auto it = std::lower_bound(parts.begin(), parts.end(), n,
+                                     [](const auto& p, uint32_t v) { return p.second < v; });
+    return it != parts.end() && it->first <= n;
+}
+
+uint64_t RecordRange::countBelow(uint64_t count) const {
+    const auto inside = [count](uint64_t a, uint64_t b) -> uint64_t {
+        return a >= count ? 0 : std::min<uint64_t>(b, count - 1) - a + 1;
+    };
+    if (parts.empty()) return inside(first, last);
+    uint64_t n = 0;
+    for (const auto& [a, b] : parts)
+        n += inside(a, b);
+    return n;
+}
+
 std::string RecordRange::text() const {
     if (!given) return "all";
-    if (first == last) return std::to_string(first);
-    return std::to_string(first) + "-" + std::to_string(last);
+    const auto one = [](uint32_t a, uint32_t b) {
+        return a == b ? std::to_string(a) : std::to_string(a) + "-" + std::to_string(b);
+    };
+    if (parts.empty()) return one(first, last);
+    std::string s;
+    for (const auto& [a, b] : parts)
+        s += (s.empty() ? "" : ",") + one(a, b);
+    return s;
 }
 
 namespace {
@@ -75,19 +102,48 @@ bool ParseU32(std::string_view s, uint32_t& out) {
     return res.ec == std::errc() && res.ptr == s.data() + s.size();
 }
 
+// "A-B" or "A".
+bool ParseOneRange(std::string_view s, uint32_t& first, uint32_t& last) {
+    const std::size_t dash = s.find('-');
+    if (dash == std::string_view::npos) {
+        if (!ParseU32(s, first)) return false;
+        last = first;
+        return true;
+    }
+    return ParseU32(s.substr(0, dash), first) && ParseU32(s.substr(dash + 1), last) &&
+           first <= last;
+}
+
 }  // namespace
 
 bool ParseRange(std::string_view s, RecordRange& range) {
     RecordRange r;
     r.given = true;
-    const std::size_t dash = s.find('-');
-    if (dash == std::string_view::npos) {
-        if (!ParseU32(s, r.first)) return false;
-        r.last = r.first;
-    } else if (!ParseU32(s.substr(0, dash), r.first) || !ParseU32(s.substr(dash + 1), r.last) ||
-               r.first > r.last) {
-        return false;
+    if (s.find(',') == std::string_view::npos) {
+        if (!ParseOneRange(s, r.first, r.last)) return false;
+        range = r;
+        return true;
     }
+    std::vector<std::pair<uint32_t, uint32_t>> parts;
+    while (true) {
+        const std::size_t comma = s.find(',');
+        uint32_t a = 0, b = 0;
+        if (!ParseOneRange(s.substr(0, comma), a, b)) return false;
+        parts.emplace_back(a, b);
+        if (comma == std::string_view::npos) break;
+        s.remove_prefix(comma + 1);
+    }
+    // Ascending, with parts that touch or overlap joined.
+    std::sort(parts.begin(), parts.end());
+    for (const auto& p : parts) {
+        if (!r.parts.empty() && p.first <= uint64_t{r.parts.back().second} + 1)
+            r.parts.back().second = std::max(r.parts.back().second, p.second);
+        else
+            r.parts.push_back(p);
+    }
+    r.first = r.parts.front().first;
+    r.last = r.parts.back().second;
+    if (r.parts.size() == 1) r.parts.clear();
     range = r;
     return true;
 }

@@ -7,6 +7,8 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "logging/RecordingFile.h"
 #include "tools/rv8rec/Formats.h"
@@ -29,15 +31,20 @@ std::string FormatTime(int64_t us);
 // ISO 8601 in UTC with microseconds: "2024-03-01T12:34:56.123456Z" (empty when out of range).
 std::string IsoTime(int64_t us);
 
-// Record numbers to take, inclusive. `given` when the user chose them with --records.
+// Record numbers to take, inclusive. `given` when the user chose them with --records. A list
+// ("3-7,12,20-25", as rv8rec find prints it) keeps its parts in `parts`, ascending and apart;
+// first and last are then its smallest and largest number.
 struct RecordRange {
     uint32_t first = 0;
     uint32_t last = std::numeric_limits<uint32_t>::max();
     bool given = false;
-    bool contains(uint32_t n) const { return n >= first && n <= last; }
-    std::string text() const;  // "3", "3-7", or "all"
+    std::vector<std::pair<uint32_t, uint32_t>> parts;  // empty: every number first..last
+    bool contains(uint32_t n) const;
+    // How many numbers of 0..count-1 it holds.
+    uint64_t countBelow(uint64_t count) const;
+    std::string text() const;  // "3", "3-7", "3-7,12", or "all"
 };
-// "A-B" (inclusive) or a single record number "A".
+// "A-B" (inclusive), a single record number "A", or a comma-separated list of them.
 bool ParseRange(std::string_view s, RecordRange& range);
 
 struct ExportOptions {
@@ -122,5 +129,24 @@ int Info(int argc, char** argv);
 // Runs an export: reads the file one record at a time and hands the selected records to the
 // format's exporter. Returns the exit status.
 int RunExport(const std::string& input, const ExportOptions& options);
+
+// What the messages of a run over the records call it ("exported 6 records", "no record to
+// export").
+struct RunWords {
+    const char* did;
+    const char* todo;
+};
+constexpr RunWords kExportWords{"exported", "export"};
+constexpr RunWords kMeasureWords{"measured", "measure"};
+constexpr RunWords kFindWords{"searched", "search"};
+// RunExport with `exporter` (made by options.format when null) and `words`: the same record
+// selection, output checks, messages and exit statuses for every command that reads records.
+int RunRecords(const std::string& input, const ExportOptions& options,
+               std::unique_ptr<Exporter> exporter, const RunWords& words);
+
+// rv8rec measure (tools/rv8rec/Measure.cpp): a row of readings per record, CSV or JSON.
+int MeasureCommand(const std::string& input, ExportOptions options, bool json);
+// rv8rec find: the records whose readings match `where`, as a --records list on stdout.
+int FindCommand(const std::string& input, const ExportOptions& options, std::string_view where);
 
 }  // namespace rv8rec

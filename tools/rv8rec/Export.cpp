@@ -22,8 +22,7 @@ uint64_t RecordsInRange(const std::string& input, const RecordRange& range) {
     while (index->advance()) {
     }
     const uint64_t count = index->status().count;
-    if (count == 0 || range.first >= count) return 0;
-    return std::min<uint64_t>(range.last, count - 1) - range.first + 1;
+    return range.countBelow(count);
 }
 
 // An OUT that exists and is not a regular file (a device, a FIFO) is written straight through
@@ -58,6 +57,11 @@ bool CheckSpecialOutput(const ExportOptions& o, std::string& why) {
 }  // namespace
 
 int RunExport(const std::string& input, const ExportOptions& options) {
+    return RunRecords(input, options, nullptr, kExportWords);
+}
+
+int RunRecords(const std::string& input, const ExportOptions& options,
+               std::unique_ptr<Exporter> exporter, const RunWords& words) {
     const char* path = input.c_str();
     const bool toStdout = options.output.empty() || options.output == "-";
     if (!toStdout) {
@@ -68,7 +72,7 @@ int RunExport(const std::string& input, const ExportOptions& options) {
         }
     }
     const uint64_t total = options.progress ? RecordsInRange(input, options.range) : 0;
-    std::unique_ptr<Exporter> exporter = options.format->make(options, input);
+    if (!exporter) exporter = options.format->make(options, input);
     bool failed = false;
     uint64_t exported = 0;
     uint32_t firstExported = 0, lastExported = 0;
@@ -83,6 +87,7 @@ int RunExport(const std::string& input, const ExportOptions& options) {
         lastSeen = rec.number;
         if (rec.number < range.first) return true;
         if (rec.number > range.last) return false;
+        if (!range.contains(rec.number)) return true;
         if (!exporter->record(rec)) {
             failed = true;
             return false;
@@ -118,14 +123,14 @@ int RunExport(const std::string& input, const ExportOptions& options) {
     if (exported == 0) {
         if (r.damagedTail) {
             std::fprintf(stderr, "rv8rec: %s: %s\n", path, r.error.c_str());
-            std::fprintf(stderr, "rv8rec: no record exported (records %s; %s before the damage)\n",
-                         range.text().c_str(), fileHolds.c_str());
+            std::fprintf(stderr, "rv8rec: no record %s (records %s; %s before the damage)\n",
+                         words.did, range.text().c_str(), fileHolds.c_str());
             if (exporter->keepsEmptyOutput() && exporter->finish()) return kExitDamaged;
             exporter->abandon();
             return kExitDamaged;
         }
         exporter->abandon();
-        std::fprintf(stderr, "rv8rec: %s: no record to export (records %s; %s)\n", path,
+        std::fprintf(stderr, "rv8rec: %s: no record to %s (records %s; %s)\n", path, words.todo,
                      range.text().c_str(), fileHolds.c_str());
         return kExitUsage;
     }
@@ -141,13 +146,13 @@ int RunExport(const std::string& input, const ExportOptions& options) {
         std::to_string(firstExported) + "-" + std::to_string(lastExported) + ")";
     if (r.damagedTail) {
         std::fprintf(stderr, "rv8rec: %s: %s\n", path, r.error.c_str());
-        std::fprintf(stderr, "rv8rec: exported %s, the intact records before the damage\n",
+        std::fprintf(stderr, "rv8rec: %s %s, the intact records before the damage\n", words.did,
                      count.c_str());
         return kExitDamaged;
     }
     if (shortOfRange) {
-        std::fprintf(stderr, "rv8rec: exported %s of the records %s asked for; %s\n", count.c_str(),
-                     range.text().c_str(), fileHolds.c_str());
+        std::fprintf(stderr, "rv8rec: %s %s of the records %s asked for; %s\n", words.did,
+                     count.c_str(), range.text().c_str(), fileHolds.c_str());
     }
     return kExitIntact;
 }

@@ -48,7 +48,8 @@ int Info(int argc, char** argv) {
         } else {
             return InfoUsage(("unexpected " + std::string(arg)).c_str());
         }
-        if (!ParseRange(range, listed)) return InfoUsage("--records wants A-B or A");
+        if (!ParseRange(range, listed))
+            return InfoUsage("--records wants A-B, A or a list of them such as 3-7,12");
     }
     if (path == nullptr) return InfoUsage("no file given");
 

@@ -35,6 +35,8 @@ std::string UsageText() {
     return "usage: rv8rec info FILE [--records A-B]\n"
            "       rv8rec verify FILE\n" +
            ExportUsage() +
+           "       rv8rec measure FILE [--records A-B] [--format csv|json] [-o OUT]\n"
+           "       rv8rec find FILE --where EXPR [--records A-B]\n"
            "       rv8rec plot FILE [--records A-B] [--size WxH] -o OUT.png|OUT.svg\n"
            "       rv8rec view FILE\n"
            "       rv8rec --help | --version\n";
@@ -48,6 +50,13 @@ std::string HelpText() {
            "verify   checks every record; exit status 0 only for an intact file\n"
            "export   converts the records (all, or --records A-B inclusive, or --records A):\n" +
            FormatsHelp() +
+           "measure  one row per record: time, comment, event mark, rate and per channel\n"
+           "         whether it was measured, frequency, period, Vpp, min, max, mean, rms\n"
+           "         (over whole periods when there is one), duty cycle, rise and fall time and\n"
+           "         over range, as the chart reads them; CSV (summary on stderr) or JSON\n"
+           "find     the records whose readings match EXPR, as a --records list, e.g.\n"
+           "         --where 'ch1.vpp > 2 and ch1.freq < 990' (see rv8rec(1))\n"
+           "--records takes A-B, A or a list of them: 3-7,12,20-25\n"
            "plot     draws one record (time and volt axes) or several (min/max envelope per "
            "record)\n"
            "view     opens the file in the viewer (rv8view)\n"
@@ -108,6 +117,50 @@ bool ParseChar(std::string_view s, char& c) {
     return true;
 }
 
+// rv8rec measure FILE [--records L] [--format csv|json] [-o OUT] and
+// rv8rec find FILE --where EXPR [--records L].
+int MeasureOrFind(int argc, char** argv, bool find) {
+    ExportOptions o;
+    const char* path = nullptr;
+    bool json = false;
+    std::string_view where;
+    bool hasWhere = false;
+    for (int i = 2; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        std::string_view v;
+        if (arg == "--records" || arg.starts_with("--records=")) {
+            if (!OptionValue(argc, argv, i, "--records", v)) return Usage();
+            if (!ParseRange(v, o.range))
+                return UsageError("--records wants A-B, A or a list of them such as 3-7,12");
+        } else if (!find && (arg == "--format" || arg.starts_with("--format="))) {
+            if (!OptionValue(argc, argv, i, "--format", v) || (v != "csv" && v != "json"))
+                return UsageError("--format wants csv or json");
+            json = v == "json";
+        } else if (!find && (arg == "-o" || arg == "--output" || arg.starts_with("--output="))) {
+            if (arg == "-o") {
+                if (i + 1 >= argc) return Usage();
+                v = argv[++i];
+            } else if (!OptionValue(argc, argv, i, "--output", v)) {
+                return Usage();
+            }
+            if (v.empty()) return UsageError("-o wants a file name");
+            o.output = std::string(v);
+        } else if (find && (arg == "--where" || arg.starts_with("--where="))) {
+            if (!OptionValue(argc, argv, i, "--where", where)) return Usage();
+            hasWhere = true;
+        } else if (!arg.starts_with("-") && path == nullptr) {
+            path = argv[i];
+        } else {
+            return Usage();
+        }
+    }
+    if (path == nullptr) return Usage();
+    if (find && !hasWhere) return UsageError("find wants --where EXPR");
+    RemoveTemporariesWhenInterrupted();
+    if (find) return FindCommand(path, o, where);
+    return MeasureCommand(path, o, json);
+}
+
 int Export(int argc, char** argv) {
     ExportOptions o;
     const char* path = nullptr;
@@ -118,7 +171,9 @@ int Export(int argc, char** argv) {
         if (arg == "--records" || arg.starts_with("--records=")) {
             if (!OptionValue(argc, argv, i, "--records", v)) return Usage();
             if (!ParseRange(v, o.range)) {
-                std::fprintf(stderr, "rv8rec: --records wants A-B or A (record numbers from 0)\n");
+                std::fprintf(stderr,
+                             "rv8rec: --records wants A-B, A or a list of them such as 3-7,12 "
+                             "(record numbers from 0)\n");
                 return kExitUsage;
             }
         } else if (arg == "--format" || arg.starts_with("--format=")) {
@@ -281,6 +336,8 @@ int main(int argc, char** argv) {
     if (command == "info") return Printed(Info(argc, argv));
     if (command == "verify" && argc == 3) return Printed(Verify(argv[2]));
     if (command == "export") return ExportCommand(argc, argv);
+    if (command == "measure") return MeasureOrFind(argc, argv, false);
+    if (command == "find") return MeasureOrFind(argc, argv, true);
     if (command == "plot") return Plot(argc, argv);
     if (command == "view" && argc == 3) return View(argc, argv);
     return Usage();

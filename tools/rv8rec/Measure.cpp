@@ -1,0 +1,369 @@
+// rv8rec measure and rv8rec find: every record measured by the chart's own code
+// (display/RecordReadings.h), as a table (CSV or JSON) with a summary, or as the list of the
+// records whose readings match an expression (display/RecordFilter.h).
+#include <unistd.h>
+
+#include <cerrno>
+#include <cinttypes>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "display/RecordFilter.h"
+#include "display/RecordReadings.h"
+#include "tools/rv8rec/Common.h"
+
+namespace rv8rec {
+
+namespace {
+
+using rv8::measure::ChannelReadings;
+
+// The per-channel columns, in their order; the summary covers those with a value.
+struct Column {
+    const char* name;  // after "chN_"
+    double ChannelReadings::*value;
+};
+constexpr Column kColumns[] = {
+    {"freq_hz", &ChannelReadings::frequency}, {"period_s", &ChannelReadings::period},
+    {"vpp_v", &ChannelReadings::peakToPeak},  {"min_v", &ChannelReadings::min},
+    {"max_v", &ChannelReadings::max},         {"mean_v", &ChannelReadings::mean},
+    {"rms_v", &ChannelReadings::rms},         {"duty", &ChannelReadings::duty},
+    {"rise_s", &ChannelReadings::rise},       {"fall_s", &ChannelReadings::fall}};
+constexpr std::size_t kColumnCount = std::size(kColumns);
+
+std::string Value(double v) {
+    return std::isfinite(v) ? Number(v) : std::string();
+}
+
+std::string CsvText(const std::string& s) {
+    if (s.find_first_of(",\"\r\n") == std::string::npos) return s;
+    std::string q = "\"";
+    for (const char c : s) {
+        if (c == '"') q += '"';
+        q += c;
+    }
+    return q + '"';
+}
+
+// A JSON string: control characters escaped, bytes that are not UTF-8 as U+FFFD.
+std::string JsonText(const std::string& s) {
+    std::string out = "\"";
+    for (std::size_t i = 0; i < s.size();) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+            ++i;
+        } else if (c < 0x20) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\u%04x", c);
+            out += buf;
+            ++i;
+        } else if (c < 0x80) {
+            out += static_cast<char>(c);
+            ++i;
+        } else {
+            // The length of a well-formed sequence starting here, 0 if there is none.
+            const std::size_t n = c >= 0xF0 && c <= 0xF4 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 ? 2 : 0;
+            bool ok = n > 0 && c < 0xF5 && i + n <= s.size();
+            for (std::size_t k = 1; ok && k < n; ++k)
+                ok = (static_cast<unsigned char>(s[i + k]) & 0xC0) == 0x80;
+            if (ok && n == 3) {
+                const auto c1 = static_cast<unsigned char>(s[i + 1]);
+                ok = !(c == 0xE0 && c1 < 0xA0) && !(c == 0xED && c1 >= 0xA0);
+            } else if (ok && n == 4) {
+                const auto c1 = static_cast<unsigned char>(s[i + 1]);
+                ok = !(c == 0xF0 && c1 < 0x90) && !(c == 0xF4 && c1 >= 0x90);
+            }
+            if (ok) {
+                out.append(s, i, n);
+                i += n;
+            } else {
+                out += "\\ufffd";
+                ++i;
+            }
+        }
+    }
+    return out + '"';
+}
+
+std::string JsonValue(double v) {
+    return std::isfinite(v) ? Number(v) : std::string("null");
+}
+
+// Writes all of `data` to `fd`; false with errno set on failure.
+bool WriteAll(int fd, const char* data, std::size_t n) {
+    while (n > 0) {
+        const ssize_t w = ::write(fd, data, n);
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) return false;
+        data += w;
+        n -= static_cast<std::size_t>(w);
+    }
+    return true;
+}
+
+// Text written to OUT (or standard output) in pieces of about 64 KB.
+class TextOut {
+  public:
+    bool open(const ExportOptions& o, const std::string& input, std::string& why) {
+        if (o.output.empty() || o.output == "-") return true;
+        fd_ = file_.open(o.output, input, OutputNeeds::Stream, why);
+        return fd_ >= 0;
+    }
+    bool put(const std::string& s, std::string& why) {
+        buf_ += s;
+        return buf_.size() < (64 << 10) || flush(why);
+    }
+    bool flush(std::string& why) {
+        if (!WriteAll(fd_, buf_.data(), buf_.size())) {
+            why = "cannot write " + (fd_ == 1 ? std::string("the output") : file_.path()) + ": " +
+                  std::strerror(errno);
+            return false;
+        }
+        buf_.clear();
+        return true;
+    }
+    bool commit(std::string& why) { return flush(why) && (fd_ == 1 || file_.commit(why)); }
+    void discard() {
+        if (fd_ != 1) file_.discard();
+    }
+
+  private:
+    OutputFile file_;
+    int fd_ = 1;
+    std::string buf_;
+};
+
+class MeasureExporter final : public Exporter {
+  public:
+    MeasureExporter(const ExportOptions& o, const std::string& input, bool json)
+        : o_(o), input_(input), json_(json) {}
+
+    bool begin(const rv8::RecordingHeader& h) override {
+        header_ = h;
+        channels_ = h.channelCount;
+        readings_.resize(channels_);
+        stats_.resize(channels_ * (kColumnCount + 1));
+        if (!out_.open(o_, input_, error_)) return false;
+        if (json_) {
+            return out_.put("{\"file\": " + JsonText(input_) + ", \"channels\": " +
+                                std::to_string(channels_) + ",\n \"records\": [",
+                            error_);
+        }
+        std::string line = "record,time_utc,comment,event_mark,rate_hz";
+        for (std::size_t c = 0; c < channels_; ++c) {
+            const std::string ch = ",ch" + std::to_string(c + 1) + "_";
+            line += ch + "measured";
+            for (const Column& col : kColumns)
+                line += ch + col.name;
+            line += ch + "mean_over" + ch + "over_range";
+        }
+        return out_.put(line + '\n', error_);
+    }
+
+    bool record(const rv8::RecordingRecord& rec) override {
+        meter_.measure(rec, header_, readings_.data(), channels_);
+        for (std::size_t c = 0; c < channels_; ++c) {
+            const ChannelReadings& r = readings_[c];
+            for (std::size_t k = 0; k < kColumnCount; ++k)
+                stats_[c * (kColumnCount + 1) + k].add(r.*kColumns[k].value);
+            if (r.measured) stats_[c * (kColumnCount + 1) + kColumnCount].add(r.overRange);
+        }
+        return out_.put(json_ ? JsonRow(rec) : CsvRow(rec), error_);
+    }
+
+    bool finish() override {
+        if (json_ && !out_.put("\n ],\n \"summary\": {" + JsonSummary() + "}}\n", error_))
+            return false;
+        if (!out_.commit(error_)) return false;
+        if (!json_) std::fputs(TextSummary().c_str(), stderr);
+        return true;
+    }
+    void abandon() override { out_.discard(); }
+
+  private:
+    std::string CsvRow(const rv8::RecordingRecord& rec) const {
+        std::string row = std::to_string(rec.number) + ',' + IsoTime(rec.timeUs) + ',' +
+                          CsvText(rec.comment) + ',' + std::to_string(rec.eventMark) + ',' +
+                          Value(rec.sampleRate);
+        for (const ChannelReadings& r : readings_) {
+            row += r.measured ? ",1" : ",0";
+            for (const Column& col : kColumns)
+                row += ',' + Value(r.*col.value);
+            row += r.measured ? (r.cycles ? ",cycles" : ",record") : ",";
+            row += r.measured ? (r.overRange ? ",1" : ",0") : ",";
+        }
+        return row + '\n';
+    }
+
+    std::string JsonRow(const rv8::RecordingRecord& rec) {
+        std::string row = std::string(rows_++ == 0 ? "\n" : ",\n") +
+                          "  {\"record\": " + std::to_string(rec.number) +
+                          ", \"time_utc\": " + JsonText(IsoTime(rec.timeUs)) +
+                          ", \"time_us\": " + std::to_string(rec.timeUs) +
+                          ", \"comment\": " + JsonText(rec.comment) +
+                          ", \"event_mark\": " + std::to_string(rec.eventMark) +
+                          ", \"rate_hz\": " + JsonValue(rec.sampleRate) + ", \"channels\": [";
+        for (std::size_t c = 0; c < channels_; ++c) {
+            const ChannelReadings& r = readings_[c];
+            row += c == 0 ? "{" : ", {";
+            row += std::string("\"measured\": ") + (r.measured ? "true" : "false");
+            for (const Column& col : kColumns)
+                row += std::string(", \"") + col.name + "\": " + JsonValue(r.*col.value);
+            row += std::string(", \"mean_over\": ") +
+                   (r.measured ? (r.cycles ? "\"cycles\"" : "\"record\"") : "null");
+            row += std::string(", \"over_range\": ") +
+                   (r.measured ? (r.overRange ? "true" : "false") : "null") + "}";
+        }
+        return row + "]}";
+    }
+
+    // Each column with at least one value: name and its count, min, mean, max, deviation.
+    template <typename Line>
+    void EachSummary(Line line) const {
+        for (std::size_t c = 0; c < channels_; ++c) {
+            for (std::size_t k = 0; k <= kColumnCount; ++k) {
+                const rv8::measure::Running& s = stats_[c * (kColumnCount + 1) + k];
+                if (s.count == 0) continue;
+                line("ch" + std::to_string(c + 1) + "_" +
+                         (k < kColumnCount ? kColumns[k].name : "over_range"),
+                     s);
+            }
+        }
+    }
+
+    std::string JsonSummary() const {
+        std::string out;
+        EachSummary([&](const std::string& name, const rv8::measure::Running& s) {
+            out += std::string(out.empty() ? "\n  " : ",\n  ") + JsonText(name) +
+                   ": {\"count\": " + std::to_string(s.count) + ", \"min\": " + Number(s.min) +
+                   ", \"mean\": " + Number(s.mean) + ", \"max\": " + Number(s.max) +
+                   ", \"std\": " + Number(s.deviation()) + "}";
+        });
+        return out.empty() ? out : out + "\n ";
+    }
+
+    std::string TextSummary() const {
+        std::string out;
+        char buf[256];
+        EachSummary([&](const std::string& name, const rv8::measure::Running& s) {
+            if (out.empty()) {
+                std::snprintf(buf, sizeof buf, "%-16s %8s %15s %15s %15s %15s\n", "summary",
+                              "count", "min", "mean", "max", "std");
+                out += buf;
+            }
+            std::snprintf(buf, sizeof buf, "%-16s %8d %15s %15s %15s %15s\n", name.c_str(), s.count,
+                          Number(s.min).c_str(), Number(s.mean).c_str(), Number(s.max).c_str(),
+                          Number(s.deviation()).c_str());
+            out += buf;
+        });
+        return out;
+    }
+
+    const ExportOptions& o_;
+    const std::string& input_;
+    const bool json_;
+    rv8::RecordingHeader header_;
+    std::size_t channels_ = 0;
+    rv8::measure::RecordMeter meter_;
+    std::vector<ChannelReadings> readings_;
+    std::vector<rv8::measure::Running> stats_;  // per channel: the columns, then over_range
+    TextOut out_;
+    uint64_t rows_ = 0;
+};
+
+// Collects the numbers of the records that match, and prints them as a --records list.
+class FindExporter final : public Exporter {
+  public:
+    explicit FindExporter(const rv8::measure::RecordFilter& filter) : filter_(filter) {}
+
+    bool begin(const rv8::RecordingHeader& h) override {
+        header_ = h;
+        // Only the channels the expression names are measured.
+        channels_ = std::min<std::size_t>(h.channelCount, filter_.highestChannel());
+        readings_.resize(channels_);
+        return true;
+    }
+    bool record(const rv8::RecordingRecord& rec) override {
+        if (channels_ > 0) meter_.measure(rec, header_, readings_.data(), channels_);
+        const rv8::measure::RecordFacts facts{rec.number, rec.sampleRate, rec.eventMark,
+                                              readings_.data(), channels_};
+        ++seen_;
+        if (!filter_.matches(facts)) return true;
+        ++matches_;
+        if (!list_.empty() && lastMatch_ + 1 == rec.number) {
+            open_ = true;
+        } else {
+            closeRun();
+            list_ += (list_.empty() ? "" : ",") + std::to_string(rec.number);
+        }
+        lastMatch_ = rec.number;
+        return true;
+    }
+    bool finish() override {
+        closeRun();
+        if (!list_.empty()) std::printf("%s\n", list_.c_str());
+        FlushOutput();
+        if (std::ferror(stdout))
+            return fail(std::string("cannot write the output: ") + std::strerror(OutputError()));
+        std::fprintf(stderr, "rv8rec: %" PRIu64 " of %" PRIu64 " records match\n", matches_, seen_);
+        return true;
+    }
+    void abandon() override {}
+    bool keepsEmptyOutput() const override { return true; }
+
+  private:
+    void closeRun() {
+        if (open_) list_ += "-" + std::to_string(lastMatch_);
+        open_ = false;
+    }
+    const rv8::measure::RecordFilter& filter_;
+    rv8::RecordingHeader header_;
+    std::size_t channels_ = 0;
+    rv8::measure::RecordMeter meter_;
+    std::vector<ChannelReadings> readings_;
+    std::string list_;
+    uint32_t lastMatch_ = 0;
+    bool open_ = false;
+    uint64_t matches_ = 0, seen_ = 0;
+};
+
+// In the reading thread: a worker thread (MakeThreadedExporter) gains nothing here, since
+// copying a record into its queue costs about what measuring it does.
+std::unique_ptr<Exporter> MakeCsv(const ExportOptions& o, const std::string& input) {
+    return std::make_unique<MeasureExporter>(o, input, false);
+}
+std::unique_ptr<Exporter> MakeJson(const ExportOptions& o, const std::string& input) {
+    return std::make_unique<MeasureExporter>(o, input, true);
+}
+// Rows of their own (not in the export table): they share its record loop and output rules.
+constexpr ExportFormat kMeasureCsv{
+    "csv", {}, "csv", {}, {}, true, false, false, OutputNeeds::Stream, MakeCsv};
+constexpr ExportFormat kMeasureJson{
+    "json", {}, "json", {}, {}, true, false, false, OutputNeeds::Stream, MakeJson};
+
+}  // namespace
+
+int MeasureCommand(const std::string& input, ExportOptions options, bool json) {
+    options.format = json ? &kMeasureJson : &kMeasureCsv;
+    return RunRecords(input, options, options.format->make(options, input), kMeasureWords);
+}
+
+int FindCommand(const std::string& input, const ExportOptions& options, std::string_view where) {
+    std::string error;
+    std::size_t at = 0;
+    const auto filter = rv8::measure::RecordFilter::Parse(where, error, at);
+    if (!filter) {
+        std::fprintf(stderr, "rv8rec: --where: %s at character %zu:\n  %.*s\n  %*s^\n",
+                     error.c_str(), at + 1, static_cast<int>(where.size()), where.data(),
+                     static_cast<int>(at), "");
+        return kExitUsage;
+    }
+    return RunRecords(input, options, std::make_unique<FindExporter>(*filter), kFindWords);
+}
+
+}  // namespace rv8rec
