@@ -89,8 +89,10 @@ std::string RecordRange::text() const {
     };
     if (parts.empty()) return one(first, last);
     std::string s;
-    for (const auto& [a, b] : parts)
-        s += (s.empty() ? "" : ",") + one(a, b);
+    for (const auto& [a, b] : parts) {
+        if (!s.empty()) s += ',';
+        s += one(a, b);
+    }
     return s;
 }
 

@@ -299,7 +299,8 @@ class FindExporter final : public Exporter {
             open_ = true;
         } else {
             closeRun();
-            list_ += (list_.empty() ? "" : ",") + std::to_string(rec.number);
+            if (!list_.empty()) list_ += ',';
+            list_ += std::to_string(rec.number);
         }
         lastMatch_ = rec.number;
         return true;

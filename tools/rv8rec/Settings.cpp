@@ -91,7 +91,8 @@ std::string SettingsRange::Codes::text(std::string (*name)(int8_t)) const {
     std::string s;
     for (int8_t c = 0; c < 31; ++c) {
         if ((seen & (1u << c)) == 0) continue;
-        s += (s.empty() ? "" : ", ") + name(c);
+        if (!s.empty()) s += ", ";
+        s += name(c);
     }
     if (seen & (1u << 31)) s += s.empty() ? "unknown" : ", unknown in some records";
     return s;
