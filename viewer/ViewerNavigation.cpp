@@ -153,6 +153,7 @@ void ViewerWindow::sourceChanged() {
     updatingBars_ = true;
     slider_->setRange(0, static_cast<int>(std::max<uint64_t>(count_, 1) - 1));
     slider_->setEnabled(count_ > 1);
+    marks_->setCount(count_);
     updatingBars_ = false;
     const int64_t lastRecord = static_cast<int64_t>(count_) - 1;
     if (following() && current_ != lastRecord) {

@@ -21,7 +21,9 @@ const char* kHints =
 const char* kHelp =
     "<h3>Records</h3>"
     "<p>Left / Right: one record &nbsp; Page Up / Page Down: ten &nbsp; Home / End: first / "
-    "last<br>Ctrl+G: go to a record &nbsp; the slider: any record<br>Space: play / pause (at "
+    "last<br>Ctrl+G: go to a record &nbsp; the slider: any record<br>Ctrl+F: find records by "
+    "their measurements (ch1.vpp &gt; 2 and ch1.freq &lt; 990), marked under the slider; N / "
+    "Shift+N: the next / previous one<br>Space: play / pause (at "
     "the recorded pace, or as fast as they render: Go menu)<br>L: follow the newest record of "
     "a file that is still being written</p>"
     "<h3>Time axis</h3>"
@@ -155,6 +157,7 @@ void ViewerWindow::updateInfo() {
                      .arg(s.indexed);
     }
     if (following()) notes << QStringLiteral("Following the newest record.");
+    if (!findText_.isEmpty()) notes << findText_;
     progress_->setText(notes.join(QLatin1Char('\n')));
 }
 

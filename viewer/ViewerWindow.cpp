@@ -91,8 +91,15 @@ void ViewerWindow::buildWidgets() {
     connect(slider_, &QSlider::valueChanged, this, &ViewerWindow::sliderMoved);
     recordLabel_ = new QLabel(central);
     recordLabel_->setMinimumWidth(130);
+    marks_ = new RecordMarks(central);
+    marks_->setObjectName(QStringLiteral("recordMarks"));
+    connect(marks_, &RecordMarks::clicked, this, &ViewerWindow::goTo);
+    auto* sliderColumn = new QVBoxLayout();
+    sliderColumn->setSpacing(0);
+    sliderColumn->addWidget(slider_);
+    sliderColumn->addWidget(marks_);
     records->addWidget(new QLabel(QStringLiteral("Records"), central));
-    records->addWidget(slider_, 1);
+    records->addLayout(sliderColumn, 1);
     records->addWidget(recordLabel_);
     left->addLayout(records);
     row->addLayout(left, 1);
@@ -224,6 +231,12 @@ void ViewerWindow::buildActions() {
               &ViewerWindow::last);
     addAction(go, QStringLiteral("goTo"), QStringLiteral("&Go to record..."),
               QKeySequence(QStringLiteral("Ctrl+G")), &ViewerWindow::goToDialog);
+    addAction(go, QStringLiteral("find"), QStringLiteral("Fin&d records..."), QKeySequence::Find,
+              &ViewerWindow::findDialog);
+    addAction(go, QStringLiteral("nextMark"), QStringLiteral("Next found recor&d"),
+              QKeySequence(QStringLiteral("N")), &ViewerWindow::nextMark);
+    addAction(go, QStringLiteral("previousMark"), QStringLiteral("Previous found record"),
+              QKeySequence(QStringLiteral("Shift+N")), &ViewerWindow::previousMark);
     go->addSeparator();
     addAction(go, QStringLiteral("play"), QStringLiteral("Play / p&ause"),
               QKeySequence(Qt::Key_Space), &ViewerWindow::togglePlay);
@@ -291,6 +304,7 @@ bool ViewerWindow::openFile(const QString& path) {
     record_ = RecordingRecord{};
     view_->setRecord(nullptr, source_->header());
     cursors_.clear();
+    clearFind();
     setWindowTitle(QFileInfo(path).fileName() + QStringLiteral(" - RV8 Viewer"));
     settings().setValue(QStringLiteral("lastFolder"), QFileInfo(path).absolutePath());
     goTo(0);

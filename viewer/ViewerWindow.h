@@ -4,14 +4,17 @@
 //
 // Files: ViewerWindow.cpp (the window, its actions and menus, the view), ViewerNavigation.cpp
 // (moving between records, playing, following a growing file), ViewerPanels.cpp (the banner, the
-// record's details, the status line), ViewerFiles.cpp (opening, exporting, saving the chart).
+// record's details, the status line), ViewerFiles.cpp (opening, exporting, saving the chart),
+// ViewerFind.cpp (finding records by their measurements, marked under the slider).
 #pragma once
 
+#include <memory>
 #include <utility>
 #include <vector>
 
 #include <QElapsedTimer>
 #include <QMainWindow>
+#include <QProcess>
 #include <QSettings>
 #include <QString>
 #include <QTimer>
@@ -19,6 +22,7 @@
 #include "logging/RecordingFile.h"
 #include "viewer/ChartInput.h"
 #include "viewer/Cursors.h"
+#include "viewer/RecordMarks.h"
 #include "viewer/RecordSource.h"
 #include "viewer/RecordView.h"
 
@@ -65,6 +69,14 @@ class ViewerWindow : public QMainWindow {
     // Saves the chart's picture as PNG or SVG (by the name's extension); false with `error`.
     bool saveChart(const QString& path, QString& error);
 
+    // Find (Ctrl+F): runs `rv8rec find FILE --where EXPRESSION` on the open file in the
+    // background and marks the records it names under the slider (N / Shift+N step through
+    // them). findText() says how it went: how many records match, or rv8rec's message.
+    void find(const QString& expression);
+    bool finding() const { return find_ && find_->state() != QProcess::NotRunning; }
+    const RecordMarks& marks() const { return *marks_; }
+    QString findText() const { return findText_; }
+
   protected:
     void dragEnterEvent(class QDragEnterEvent* event) override;
     void dropEvent(class QDropEvent* event) override;
@@ -104,6 +116,12 @@ class ViewerWindow : public QMainWindow {
     void clearCursors();
     void defaultRanges();
     void updateTimeBar();
+    // Finding records (ViewerFind.cpp).
+    void findDialog();
+    void nextMark();
+    void previousMark();
+    void findEnded(int exitCode, QProcess::ExitStatus status);
+    void clearFind();
     // Files (ViewerFiles.cpp).
     static QSettings settings();  // the viewer's own: the last folder
     void openDialog();
@@ -143,6 +161,9 @@ class ViewerWindow : public QMainWindow {
     QLabel* recordLabel_;
     QScrollBar* timeBar_;
     QSlider* slider_;
+    RecordMarks* marks_;
+    std::unique_ptr<QProcess> find_;
+    QString findExpression_, findText_;
     QTimer play_;
     QTimer followLater_;      // shows the newest record when following was waiting
     QElapsedTimer followed_;  // since the newest record was last shown by following

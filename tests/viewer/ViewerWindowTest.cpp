@@ -96,6 +96,41 @@ TEST_F(ViewerTest, KeysAndTheSliderStepThroughTheRecords) {
     EXPECT_EQ(window->current(), 29);
 }
 
+// Find (Ctrl+F) runs rv8rec find on the open file: the records it names are marked under the
+// slider, N and Shift+N step through them, a click on the marks goes to the nearest one.
+TEST_F(ViewerTest, FindMarksTheMatchingRecordsAndNStepsThroughThem) {
+    ASSERT_TRUE(MakeRecording(file("f.cvx"), 30, 2000, 100000));
+    ASSERT_TRUE(window->openFile(file("f.cvx")));
+    const auto found = [&](const QString& expression) {
+        window->find(expression);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !window->finding(); }, 10000));
+        return window->marks().runs();
+    };
+    EXPECT_EQ(found(QStringLiteral("ch1.freq > 990 and ch1.freq < 1010")), (RecordRuns{{0, 29}}));
+    EXPECT_EQ(found(QStringLiteral("record >= 4 and record <= 6 or record == 20")),
+              (RecordRuns{{4, 6}, {20, 20}}));
+    EXPECT_TRUE(window->findText().startsWith(QStringLiteral("4 record(s) where")))
+        << window->findText().toStdString();
+    for (const auto& [k, shown] : {std::pair{Qt::Key_N, 4},
+                                   {Qt::Key_N, 5},
+                                   {Qt::Key_N, 6},
+                                   {Qt::Key_N, 20},
+                                   {Qt::Key_N, 20}}) {
+        key(k);
+        EXPECT_EQ(window->current(), shown);
+    }
+    key(Qt::Key_N, Qt::ShiftModifier);
+    EXPECT_EQ(window->current(), 6);
+    QWidget* marks = window->findChild<QWidget*>(QStringLiteral("recordMarks"));
+    ASSERT_NE(marks, nullptr);
+    QTest::mouseClick(marks, Qt::LeftButton, {}, QPoint(marks->width() - 2, marks->height() / 2));
+    EXPECT_EQ(window->current(), 20);
+    // A malformed expression: rv8rec's message, and nothing marked.
+    EXPECT_TRUE(found(QStringLiteral("ch1.vpp >> 2")).empty());
+    EXPECT_TRUE(window->findText().contains(QStringLiteral("at character 10")))
+        << window->findText().toStdString();
+}
+
 TEST_F(ViewerTest, TheWheelZoomsAboutThePointerAndTheZoomStaysWhileStepping) {
     ASSERT_TRUE(MakeRecording(file("long.cvx"), 3, 130000, 100000));
     ASSERT_TRUE(window->openFile(file("long.cvx")));
