@@ -2,6 +2,7 @@
 // (the window stays usable while it reads the whole file), its list of records marked under the
 // slider.
 #include <QAction>
+#include <QComboBox>
 #include <QInputDialog>
 #include <QLabel>
 
@@ -69,6 +70,79 @@ void ViewerWindow::nextMark() {
 
 void ViewerWindow::previousMark() {
     if (const int64_t k = marks_->previousBefore(current_); k >= 0) goTo(k);
+}
+
+}  // namespace rv8::viewer
+
+namespace rv8::viewer {
+
+void ViewerWindow::toggleTrend() {
+    showTrend(!trend_->isVisible());
+}
+
+void ViewerWindow::showTrend(bool shown) {
+    action(QStringLiteral("trend"))->setChecked(shown);
+    trend_->setVisible(shown);
+    trendColumn_->setVisible(shown);
+    if (shown && source_->isOpen() && count_ > trendTable_.rows.size()) measureTrend();
+}
+
+void ViewerWindow::setTrendColumn(const QString& column) {
+    const int i = trendColumn_->findData(column);
+    if (i >= 0) trendColumn_->setCurrentIndex(i);
+}
+
+void ViewerWindow::measureTrend() {
+    if (!source_->isOpen() || measuringTrend() || trendFailed_) return;
+    measure_ = std::make_unique<QProcess>();
+    connect(measure_.get(), &QProcess::finished, this, &ViewerWindow::trendMeasured);
+    QStringList args{QStringLiteral("measure"), source_->path()};
+    // Only the records not measured yet (a file that grows while it is followed).
+    if (const std::size_t known = trendTable_.rows.size(); known > 0)
+        args << QStringLiteral("--records") << QStringLiteral("%1-4294967295").arg(known);
+    measure_->setProgram(Rv8recProgram());
+    measure_->setArguments(args);
+    measure_->start();
+}
+
+void ViewerWindow::trendMeasured(int exitCode, QProcess::ExitStatus status) {
+    const QString out = QString::fromUtf8(measure_->readAllStandardOutput());
+    // 0, or 1 for the intact records before a damaged tail (which the banner names).
+    if (status != QProcess::NormalExit || exitCode > 1 || !trendTable_.addCsv(out)) {
+        trendFailed_ = true;
+        trend_->setValues({}, QStringLiteral("rv8rec measure failed"));
+        return;
+    }
+    if (trendColumn_->count() == 0) {
+        const QString keep = QStringLiteral("ch1_vpp_v");
+        for (const QString& c : trendTable_.columns) {
+            // "ch1_freq_hz" -> "ch1 freq (hz)", "ch1_duty" -> "ch1 duty".
+            QStringList words = c.split(QLatin1Char('_'));
+            QString unit;
+            if (words.size() > 2 &&
+                (words.back() == QLatin1String("hz") || words.back() == QLatin1String("s") ||
+                 words.back() == QLatin1String("v")))
+                unit = QStringLiteral(" (%1)").arg(
+                    words.takeLast() == QLatin1String("hz") ? QStringLiteral("Hz")
+                    : c.endsWith(QLatin1String("_s"))       ? QStringLiteral("s")
+                                                            : QStringLiteral("V"));
+            trendColumn_->addItem(words.join(QLatin1Char(' ')) + unit, c);
+        }
+        setTrendColumn(keep);
+    }
+    showTrendColumn();
+    // Records added meanwhile.
+    if (trend_->isVisible() && count_ > trendTable_.rows.size()) measureTrend();
+}
+
+void ViewerWindow::showTrendColumn() {
+    const int c =
+        static_cast<int>(trendTable_.columns.indexOf(trendColumn_->currentData().toString()));
+    if (c < 0) return;
+    std::vector<double> values(trendTable_.rows.size());
+    for (std::size_t r = 0; r < values.size(); ++r)
+        values[r] = trendTable_.rows[r][static_cast<std::size_t>(c)];
+    trend_->setValues(std::move(values), trendColumn_->currentText());
 }
 
 }  // namespace rv8::viewer

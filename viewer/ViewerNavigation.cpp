@@ -154,6 +154,8 @@ void ViewerWindow::sourceChanged() {
     slider_->setRange(0, static_cast<int>(std::max<uint64_t>(count_, 1) - 1));
     slider_->setEnabled(count_ > 1);
     marks_->setCount(count_);
+    trend_->setCount(count_);
+    if (trend_->isVisible() && count_ > trendTable_.rows.size()) measureTrend();
     updatingBars_ = false;
     const int64_t lastRecord = static_cast<int64_t>(count_) - 1;
     if (following() && current_ != lastRecord) {

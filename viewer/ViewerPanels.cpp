@@ -23,7 +23,8 @@ const char* kHelp =
     "<p>Left / Right: one record &nbsp; Page Up / Page Down: ten &nbsp; Home / End: first / "
     "last<br>Ctrl+G: go to a record &nbsp; the slider: any record<br>Ctrl+F: find records by "
     "their measurements (ch1.vpp &gt; 2 and ch1.freq &lt; 990), marked under the slider; N / "
-    "Shift+N: the next / previous one<br>Space: play / pause (at "
+    "Shift+N: the next / previous one<br>T: the trend of a measurement over the records (click: "
+    "go to that record)<br>Space: play / pause (at "
     "the recorded pace, or as fast as they render: Go menu)<br>L: follow the newest record of "
     "a file that is still being written</p>"
     "<h3>Time axis</h3>"
@@ -145,6 +146,7 @@ void ViewerWindow::updateInfo() {
     setDetails(t.details);
     hint_->clear();
     recordLabel_->setText(QStringLiteral("%1 / %2").arg(current_).arg(count_));
+    trend_->setCurrent(current_);
     QStringList notes;
     if (s.walking) notes << QStringLiteral("Finding the records: %1 so far").arg(s.indexed);
     if (s.growing) {

@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QActionGroup>
+#include <QComboBox>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -83,7 +84,7 @@ void ViewerWindow::buildWidgets() {
         timeChanged();
     });
     left->addWidget(timeBar_);
-    auto* records = new QHBoxLayout();
+    auto* records = new QGridLayout();
     slider_ = new QSlider(Qt::Horizontal, central);
     slider_->setObjectName(QStringLiteral("recordSlider"));
     slider_->setFocusPolicy(Qt::NoFocus);
@@ -98,9 +99,22 @@ void ViewerWindow::buildWidgets() {
     sliderColumn->setSpacing(0);
     sliderColumn->addWidget(slider_);
     sliderColumn->addWidget(marks_);
-    records->addWidget(new QLabel(QStringLiteral("Records"), central));
-    records->addLayout(sliderColumn, 1);
-    records->addWidget(recordLabel_);
+    trend_ = new TrendStrip(central);
+    trend_->setObjectName(QStringLiteral("trendStrip"));
+    trend_->setToolTip(QStringLiteral("A measurement of every record: click to go to a record"));
+    connect(trend_, &TrendStrip::clicked, this, &ViewerWindow::goTo);
+    trendColumn_ = new QComboBox(central);
+    trendColumn_->setObjectName(QStringLiteral("trendColumn"));
+    trendColumn_->setFocusPolicy(Qt::NoFocus);
+    connect(trendColumn_, &QComboBox::currentIndexChanged, this, &ViewerWindow::showTrendColumn);
+    trend_->hide();
+    trendColumn_->hide();
+    records->addWidget(new QLabel(QStringLiteral("Records"), central), 0, 0);
+    records->addLayout(sliderColumn, 0, 1);
+    records->addWidget(recordLabel_, 0, 2);
+    records->addWidget(trendColumn_, 1, 0, Qt::AlignTop);
+    records->addWidget(trend_, 1, 1);
+    records->setColumnStretch(1, 1);
     left->addLayout(records);
     row->addLayout(left, 1);
 
@@ -210,6 +224,10 @@ void ViewerWindow::buildActions() {
               QStringLiteral("&Measure the visible window (not the whole record)"),
               QKeySequence(QStringLiteral("M")), &ViewerWindow::toggleMeasureWindow);
     checkable(QStringLiteral("measureWindow"), false);
+    addAction(view, QStringLiteral("trend"),
+              QStringLiteral("&Trend of a measurement over the records"),
+              QKeySequence(QStringLiteral("T")), &ViewerWindow::toggleTrend);
+    checkable(QStringLiteral("trend"), false);
     addAction(view, QStringLiteral("cursors"), QStringLiteral("&Cursors"),
               QKeySequence(QStringLiteral("C")), &ViewerWindow::toggleCursors);
     checkable(QStringLiteral("cursors"), false);
@@ -305,6 +323,11 @@ bool ViewerWindow::openFile(const QString& path) {
     view_->setRecord(nullptr, source_->header());
     cursors_.clear();
     clearFind();
+    trendTable_.clear();
+    trendFailed_ = false;
+    if (measure_) measure_->disconnect(this);
+    measure_.reset();
+    trend_->setValues({}, QString());
     setWindowTitle(QFileInfo(path).fileName() + QStringLiteral(" - RV8 Viewer"));
     settings().setValue(QStringLiteral("lastFolder"), QFileInfo(path).absolutePath());
     goTo(0);

@@ -5,7 +5,8 @@
 // Files: ViewerWindow.cpp (the window, its actions and menus, the view), ViewerNavigation.cpp
 // (moving between records, playing, following a growing file), ViewerPanels.cpp (the banner, the
 // record's details, the status line), ViewerFiles.cpp (opening, exporting, saving the chart),
-// ViewerFind.cpp (finding records by their measurements, marked under the slider).
+// ViewerFind.cpp (finding records by their measurements, marked under the slider; the trend of
+// a measurement over the records).
 #pragma once
 
 #include <memory>
@@ -25,9 +26,11 @@
 #include "viewer/RecordMarks.h"
 #include "viewer/RecordSource.h"
 #include "viewer/RecordView.h"
+#include "viewer/TrendStrip.h"
 
 class QAction;
 class QActionGroup;
+class QComboBox;
 class QGridLayout;
 class QLabel;
 class QScrollBar;
@@ -76,6 +79,13 @@ class ViewerWindow : public QMainWindow {
     bool finding() const { return find_ && find_->state() != QProcess::NotRunning; }
     const RecordMarks& marks() const { return *marks_; }
     QString findText() const { return findText_; }
+    // The trend strip (T): one measurement of every record, from `rv8rec measure` run on the
+    // open file in the background (again for the records added while a file grows). `column`
+    // names one of its columns ("ch1_vpp_v").
+    void showTrend(bool shown);
+    void setTrendColumn(const QString& column);
+    bool measuringTrend() const { return measure_ && measure_->state() != QProcess::NotRunning; }
+    const TrendStrip& trend() const { return *trend_; }
 
   protected:
     void dragEnterEvent(class QDragEnterEvent* event) override;
@@ -122,6 +132,10 @@ class ViewerWindow : public QMainWindow {
     void previousMark();
     void findEnded(int exitCode, QProcess::ExitStatus status);
     void clearFind();
+    void toggleTrend();
+    void measureTrend();
+    void trendMeasured(int exitCode, QProcess::ExitStatus status);
+    void showTrendColumn();
     // Files (ViewerFiles.cpp).
     static QSettings settings();  // the viewer's own: the last folder
     void openDialog();
@@ -164,6 +178,11 @@ class ViewerWindow : public QMainWindow {
     RecordMarks* marks_;
     std::unique_ptr<QProcess> find_;
     QString findExpression_, findText_;
+    TrendStrip* trend_;
+    QComboBox* trendColumn_;
+    std::unique_ptr<QProcess> measure_;
+    TrendTable trendTable_;
+    bool trendFailed_ = false;  // rv8rec measure failed on this file: not tried again
     QTimer play_;
     QTimer followLater_;      // shows the newest record when following was waiting
     QElapsedTimer followed_;  // since the newest record was last shown by following

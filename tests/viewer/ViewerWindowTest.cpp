@@ -131,6 +131,45 @@ TEST_F(ViewerTest, FindMarksTheMatchingRecordsAndNStepsThroughThem) {
         << window->findText().toStdString();
 }
 
+// The trend strip (T): channel 1's Vpp of every record, from rv8rec measure, every other record
+// at twice the amplitude; with more records than pixel columns each column spans its records'
+// smallest to largest value; a click goes to the record under the pointer.
+TEST_F(ViewerTest, TheTrendStripShowsAMeasurementOfEveryRecord) {
+    WriteVelmarFileII w;
+    ASSERT_TRUE(OpenRecording(w, file("t.cvx"), 100000));
+    constexpr int kRecords = 40, kFrames = 2000;
+    for (int r = 0; r < kRecords; ++r) {
+        std::vector<int16_t> block(2 * kFrames);
+        for (int32_t i = 0; i < kFrames; ++i)
+            for (int c = 0; c < 2; ++c)
+                block[2 * i + c] =
+                    static_cast<int16_t>(SignalSample(r, i, c, 100000) * (r % 2 + 1));
+        w.AddAcquisition(ViewerAcquisition(kFrames, 100000, static_cast<uint32_t>(r + 1)));
+        ASSERT_TRUE(w.WriteBlock(block.data(), kFrames));
+    }
+    ASSERT_TRUE(w.CloseFile());
+    ASSERT_TRUE(window->openFile(file("t.cvx")));
+    key(Qt::Key_T);
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return window->trend().values().size() == kRecords; }, 10000));
+    for (int r = 0; r < kRecords; ++r)
+        EXPECT_NEAR(window->trend().values()[r], r % 2 ? 6.0 : 3.0, 0.01) << r;
+    window->setTrendColumn(QStringLiteral("ch1_freq_hz"));
+    EXPECT_NEAR(window->trend().values()[7], 1000, 1);
+    window->setTrendColumn(QStringLiteral("ch1_vpp_v"));
+    // 40 records on fewer columns: every column holds both amplitudes.
+    QWidget* strip = window->findChild<QWidget*>(QStringLiteral("trendStrip"));
+    ASSERT_NE(strip, nullptr);
+    strip->parentWidget()->setMinimumWidth(0);
+    strip->setFixedWidth(30);
+    QApplication::processEvents();
+    const auto [lo, hi] = window->trend().columnRange(strip->width() / 2);
+    EXPECT_NEAR(lo, 3.0, 0.01);
+    EXPECT_NEAR(hi, 6.0, 0.01);
+    QTest::mouseClick(strip, Qt::LeftButton, {}, QPoint(strip->width() - 1, strip->height() / 2));
+    EXPECT_EQ(window->current(), kRecords - 1);
+}
+
 TEST_F(ViewerTest, TheWheelZoomsAboutThePointerAndTheZoomStaysWhileStepping) {
     ASSERT_TRUE(MakeRecording(file("long.cvx"), 3, 130000, 100000));
     ASSERT_TRUE(window->openFile(file("long.cvx")));
