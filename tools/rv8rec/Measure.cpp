@@ -319,7 +319,10 @@ class FindExporter final : public Exporter {
 
   private:
     void closeRun() {
-        if (open_) list_ += "-" + std::to_string(lastMatch_);
+        if (open_) {
+            list_ += '-';
+            list_ += std::to_string(lastMatch_);
+        }
         open_ = false;
     }
     const rv8::measure::RecordFilter& filter_;
