@@ -292,11 +292,12 @@ class Parser {
             at_ += w.size();
             return true;
         }
+        // "chN." and a name: the channel number between "ch" and the dot.
         const std::size_t dot = w.find('.');
         uint32_t n = 0;
-        const auto r = std::from_chars(w.data() + 2, w.data() + std::min(dot, w.size()), n);
-        if (w.size() < 4 || w.substr(0, 2) != "ch" || dot == std::string_view::npos ||
-            r.ptr != w.data() + dot || n < 1 || n > 65535) {
+        const bool named = w.starts_with("ch") && dot != std::string_view::npos && dot > 2 &&
+                           std::from_chars(w.data() + 2, w.data() + dot, n).ptr == w.data() + dot;
+        if (!named || n < 1 || n > 65535) {
             return fail("unknown quantity '" + std::string(w) +
                         "' (record, rate, event or chN.freq, period, vpp, min, max, mean, rms, "
                         "duty, rise, fall, over_range, measured)");

@@ -122,6 +122,8 @@ TEST_F(MeasureFindTest, AMalformedExpressionSaysWhereAndExitsTwo) {
         {"ch1.vpp 1", "unexpected '1' at character 9"},
         {"volts > 1", "unknown quantity 'volts'"},
         {"ch0.vpp > 1", "unknown quantity 'ch0.vpp'"},
+        {"e > 1", "unknown quantity 'e'"},  // shorter than "chN."
+        {"ch.vpp > 1", "unknown quantity 'ch.vpp'"},
         {"2 < 3", ""},  // well formed (and true for every record): not an error
         {"1.5x > ch1.vpp", "unexpected 'x' after a number at character 4"},
         {"", "found the end at character 1"},
