@@ -27,6 +27,8 @@
 #include <sanitizer/allocator_interface.h>
 
 #include "fuzz/Checksums.h"
+#include "fuzz/FuzzSupport.h"
+#include "fuzz/HeapWatch.h"
 #include "logging/RecordingFile.h"
 #include "tools/rv8rec/Common.h"
 
@@ -34,28 +36,7 @@ namespace {
 
 constexpr std::size_t kBoundBytes = std::size_t{48} << 20;
 
-// Live heap bytes of the process and their peak (the sanitizer's allocator hooks, every thread).
-std::atomic<bool> g_watch{false};
-std::atomic<int64_t> g_live{0}, g_peak{0};
-
-void OnMalloc(const volatile void*, std::size_t n) {
-    if (!g_watch.load(std::memory_order_relaxed)) return;
-    const int64_t now = g_live.fetch_add(static_cast<int64_t>(n)) + static_cast<int64_t>(n);
-    int64_t peak = g_peak.load();
-    while (now > peak && !g_peak.compare_exchange_weak(peak, now)) {
-    }
-}
-void OnFree(const volatile void* p) {
-    if (!g_watch.load(std::memory_order_relaxed) || p == nullptr) return;
-    g_live.fetch_sub(static_cast<int64_t>(__sanitizer_get_allocated_size(const_cast<void*>(p))));
-}
-const int g_hooks = __sanitizer_install_malloc_and_free_hooks(OnMalloc, OnFree);
-
-[[noreturn]] void Fail(const std::string& what) {
-    std::printf("FAILED: %s\n", what.c_str());  // stdout: stderr is closed (-close_fd_mask=2)
-    std::fflush(stdout);
-    std::abort();
-}
+using namespace rv8::fuzz;
 
 std::string MakeFolder() {
     const std::string base = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";

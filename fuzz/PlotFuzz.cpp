@@ -28,6 +28,8 @@
 #include <sanitizer/allocator_interface.h>
 
 #include "fuzz/Checksums.h"
+#include "fuzz/FuzzSupport.h"
+#include "fuzz/HeapWatch.h"
 #include "logging/RecordingFile.h"
 #include "tools/plot/Painting.h"
 #include "tools/plot/PlotData.h"
@@ -36,41 +38,10 @@ namespace {
 
 constexpr std::size_t kBoundBytes = std::size_t{64} << 20;
 
-std::atomic<bool> g_watch{false};
-std::atomic<int64_t> g_live{0}, g_peak{0};
+using namespace rv8::fuzz;
 
-void OnMalloc(const volatile void*, std::size_t n) {
-    if (!g_watch.load(std::memory_order_relaxed)) return;
-    const int64_t now = g_live.fetch_add(static_cast<int64_t>(n)) + static_cast<int64_t>(n);
-    int64_t peak = g_peak.load();
-    while (now > peak && !g_peak.compare_exchange_weak(peak, now)) {
-    }
-}
-void OnFree(const volatile void* p) {
-    if (!g_watch.load(std::memory_order_relaxed) || p == nullptr) return;
-    g_live.fetch_sub(static_cast<int64_t>(__sanitizer_get_allocated_size(const_cast<void*>(p))));
-}
-const int g_hooks = __sanitizer_install_malloc_and_free_hooks(OnMalloc, OnFree);
-
-[[noreturn]] void Fail(const std::string& what) {
-    std::printf("FAILED: %s\n", what.c_str());
-    std::fflush(stdout);
-    std::abort();
-}
-
-// The input as a file: a memory file, rewritten for each input.
-const int g_file = ::memfd_create("rv8-fuzz-plot", MFD_CLOEXEC);
-const std::string g_filePath = "/proc/self/fd/" + std::to_string(g_file);
-
-bool WriteFile(const uint8_t* data, std::size_t size) {
-    if (g_file < 0 || ::ftruncate(g_file, 0) != 0) return false;
-    for (std::size_t done = 0; done < size;) {
-        const ssize_t n = ::pwrite(g_file, data + done, size - done, static_cast<off_t>(done));
-        if (n <= 0) return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
+// The input as a file.
+const MemoryFile g_input("rv8-fuzz-plot");
 
 }  // namespace
 
@@ -95,7 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     const uint8_t opt = data[0];
     std::vector<uint8_t> file(data + 3, data + size);
     if ((opt & 0x80) == 0) rv8::fuzz::RepairChecksums(file);
-    if (!WriteFile(file.data(), file.size())) Fail("cannot write the input");
+    if (!g_input.write(file.data(), file.size())) Fail("cannot write the input");
 
     // Small pictures keep each run short; the least height a panel needs still shows.
     static const QSize kSizes[] = {{200, 150}, {320, 200}, {640, 400}, {400, 1000}};
@@ -113,7 +84,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         rv8plot::PlotData plot;
         std::string why;
         const int max = rv8plot::MaxChannels(picture);
-        const int status = rv8plot::Load(g_filePath, range, static_cast<uint16_t>(max), plot, why);
+        const int status =
+            rv8plot::Load(g_input.path(), range, static_cast<uint16_t>(max), plot, why);
         if (status < 0 || status > 2) Fail("exit status " + std::to_string(status));
         if (plot.count > 0) {
             if (plot.header.channelCount > max) Fail("more channels drawn than there is room for");

@@ -23,6 +23,7 @@
 #include <unistd.h>
 
 #include "fuzz/Checksums.h"
+#include "fuzz/FuzzSupport.h"
 #include "logging/RecordingFile.h"
 
 namespace {
@@ -37,24 +38,10 @@ void OnMalloc(const volatile void*, std::size_t n) {
 void OnFree(const volatile void*) {}
 const int g_hooks = __sanitizer_install_malloc_and_free_hooks(OnMalloc, OnFree);
 
-[[noreturn]] void Fail(const std::string& what) {
-    std::fprintf(stderr, "FAILED: %s\n", what.c_str());
-    std::abort();
-}
+using namespace rv8::fuzz;
 
-// The input as a file, for ScanRecording: a memory file, rewritten for each input.
-const int g_file = ::memfd_create("rv8-fuzz-recording", MFD_CLOEXEC);
-const std::string g_filePath = "/proc/self/fd/" + std::to_string(g_file);
-
-bool WriteFile(const uint8_t* data, std::size_t size) {
-    if (g_file < 0 || ::ftruncate(g_file, 0) != 0) return false;
-    for (std::size_t done = 0; done < size;) {
-        const ssize_t n = ::pwrite(g_file, data + done, size - done, static_cast<off_t>(done));
-        if (n <= 0) return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
+// The input as a file, for ScanRecording.
+const MemoryFile g_input("rv8-fuzz-recording");
 
 // Pieces small enough to split every record, CRC fields included, at odd places.
 constexpr std::size_t kSmallPiece = 61;
@@ -112,10 +99,10 @@ static void Check(const uint8_t* data, std::size_t size) {
     if (g_largest > size && g_largest > 512)
         Fail("allocated " + std::to_string(g_largest) + " bytes reading in pieces");
     ExpectSame(r, inPieces, pieced, "in pieces");
-    if (WriteFile(data, size)) {
+    if (g_input.write(data, size)) {
         pieced.clear();
         const rv8::RecordingReadResult fromFile =
-            rv8::ScanRecording(g_filePath, keep, nullptr, small);
+            rv8::ScanRecording(g_input.path(), keep, nullptr, small);
         ExpectSame(r, fromFile, pieced, "from a file");
     }
 

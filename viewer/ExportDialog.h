@@ -33,7 +33,7 @@ class ExportDialog : public QDialog {
     void start();
     ExportJob& job() { return job_; }
     QString message() const;
-    bool done() const { return done_; }
+    bool exportEnded() const { return done_; }
     // Cancel (the button, Escape, closing the dialog): cancels a running export first.
     void reject() override;
 

@@ -69,12 +69,18 @@ int64_t RecordMarks::previousBefore(int64_t k) const {
     return -1;
 }
 
-// Where record k's tick lies, over the same span as the slider's handle travels.
-double RecordMarks::xOf(uint64_t record) const {
-    const int margin = style()->pixelMetric(QStyle::PM_SliderLength) / 2;
-    const double span = std::max(1, width() - 2 * margin);
-    const double last = count_ > 1 ? static_cast<double>(count_ - 1) : 1.0;
-    return margin + span * std::min<double>(static_cast<double>(record), last) / last;
+double RecordX(const QWidget& w, double record, uint64_t count) {
+    const int margin = w.style()->pixelMetric(QStyle::PM_SliderLength) / 2;
+    const double span = std::max(1, w.width() - 2 * margin);
+    const double last = count > 1 ? static_cast<double>(count - 1) : 1.0;
+    return margin + span * std::clamp(record, 0.0, last) / last;
+}
+
+double RecordAtX(const QWidget& w, double x, uint64_t count) {
+    const int margin = w.style()->pixelMetric(QStyle::PM_SliderLength) / 2;
+    const double span = std::max(1, w.width() - 2 * margin);
+    const double last = count > 1 ? static_cast<double>(count - 1) : 0.0;
+    return std::clamp((x - margin) / span, 0.0, 1.0) * last;
 }
 
 void RecordMarks::paintEvent(QPaintEvent*) {

@@ -14,6 +14,12 @@ namespace rv8::viewer {
 
 using RecordRuns = std::vector<std::pair<uint64_t, uint64_t>>;  // first, last; ascending
 
+// Where record `record` of `count` lies across widget `w`: over the span the record slider's
+// handle travels, so that the marks and the trend strip line up with the slider. RecordAtX is
+// its inverse (a fractional record, within 0..count-1).
+double RecordX(const QWidget& w, double record, uint64_t count);
+double RecordAtX(const QWidget& w, double x, uint64_t count);
+
 // "3-7,12,20-25" (as rv8rec find prints it; blanks and a line end around it allowed) into its
 // runs. False for anything else; an empty text is no runs.
 bool ParseRecordRuns(const QString& text, RecordRuns& out);
@@ -40,7 +46,9 @@ class RecordMarks : public QWidget {
     void mousePressEvent(QMouseEvent* event) override;
 
   private:
-    double xOf(uint64_t record) const;
+    double xOf(uint64_t record) const {
+        return RecordX(*this, static_cast<double>(record), count_);
+    }
 
     RecordRuns runs_;
     uint64_t count_ = 0;

@@ -9,6 +9,8 @@
 #include <QPainterPath>
 #include <QStyle>
 
+#include "viewer/RecordMarks.h"
+
 namespace rv8::viewer {
 
 namespace {
@@ -111,19 +113,12 @@ void TrendStrip::setCurrent(int64_t record) {
     update();
 }
 
-// Over the span the slider's handle travels, as the marks of Find.
 double TrendStrip::xOf(double record) const {
-    const int margin = style()->pixelMetric(QStyle::PM_SliderLength) / 2;
-    const double span = std::max(1, width() - 2 * margin);
-    const double last = count_ > 1 ? static_cast<double>(count_ - 1) : 1.0;
-    return margin + span * std::clamp(record, 0.0, last) / last;
+    return RecordX(*this, record, count_);
 }
 
 double TrendStrip::recordAt(double x) const {
-    const int margin = style()->pixelMetric(QStyle::PM_SliderLength) / 2;
-    const double span = std::max(1, width() - 2 * margin);
-    const double last = count_ > 1 ? static_cast<double>(count_ - 1) : 0.0;
-    return std::clamp((x - margin) / span, 0.0, 1.0) * last;
+    return RecordAtX(*this, x, count_);
 }
 
 std::pair<double, double> TrendStrip::columnRange(int column) const {

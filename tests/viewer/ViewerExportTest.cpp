@@ -67,7 +67,7 @@ TEST_F(ExportTest, ARangeOfRecordsIsExportedAsRv8recExportsIt) {
         QSignalSpy progress(&dialog.job(), &ExportJob::progress);
         dialog.choose(ExportDialog::Range, 2, 4, QString::fromLatin1(format), out);
         dialog.start();
-        QTRY_VERIFY_WITH_TIMEOUT(dialog.done(), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(dialog.exportEnded(), 30000);
         EXPECT_TRUE(dialog.message().startsWith(QStringLiteral("Exported to")))
             << dialog.message().toStdString();
         ASSERT_EQ(progress.size(), 3);  // one line per record: 1/3, 2/3, 3/3
@@ -108,7 +108,7 @@ TEST_F(ExportTest, TheVisibleWindowIsExportedAsARecordOfItsOwn) {
     dialog.choose(ExportDialog::Window, 0, 0, QStringLiteral("csv"),
                   file(QStringLiteral("out/window.csv")));
     dialog.start();
-    QTRY_VERIFY_WITH_TIMEOUT(dialog.done(), 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(dialog.exportEnded(), 30000);
     EXPECT_EQ(Contents(file(QStringLiteral("out/window.csv"))).count('\n'), 1501);
 }
 
@@ -130,7 +130,7 @@ TEST_F(ExportTest, ACancelledExportLeavesNothingBehind) {
         dialog.start();
         ASSERT_TRUE(progress.wait(30000));  // under way
         dialog.reject();                    // Cancel
-        QTRY_VERIFY_WITH_TIMEOUT(dialog.done(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(dialog.exportEnded(), 10000);
         EXPECT_EQ(dialog.message(), QStringLiteral("Cancelled; nothing was written."));
         EXPECT_EQ(outputs(), before);
     }

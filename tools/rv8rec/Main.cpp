@@ -117,6 +117,25 @@ bool ParseChar(std::string_view s, char& c) {
     return true;
 }
 
+bool IsOutputOption(std::string_view arg) {
+    return arg == "-o" || arg == "--output" || arg.starts_with("--output=");
+}
+
+// "-o OUT", "--output OUT" or "--output=OUT" at argv[i] into `out`: 0, or the exit status of a
+// usage error (already reported).
+int OutputOption(int argc, char** argv, int& i, std::string& out) {
+    std::string_view v;
+    if (std::string_view(argv[i]) == "-o") {
+        if (i + 1 >= argc) return Usage();
+        v = argv[++i];
+    } else if (!OptionValue(argc, argv, i, "--output", v)) {
+        return Usage();
+    }
+    if (v.empty()) return UsageError("-o wants a file name");
+    out = std::string(v);
+    return 0;
+}
+
 // rv8rec measure FILE [--records L] [--format csv|json] [-o OUT] and
 // rv8rec find FILE --where EXPR [--records L].
 int MeasureOrFind(int argc, char** argv, bool find) {
@@ -136,15 +155,9 @@ int MeasureOrFind(int argc, char** argv, bool find) {
             if (!OptionValue(argc, argv, i, "--format", v) || (v != "csv" && v != "json"))
                 return UsageError("--format wants csv or json");
             json = v == "json";
-        } else if (!find && (arg == "-o" || arg == "--output" || arg.starts_with("--output="))) {
-            if (arg == "-o") {
-                if (i + 1 >= argc) return Usage();
-                v = argv[++i];
-            } else if (!OptionValue(argc, argv, i, "--output", v)) {
-                return Usage();
-            }
-            if (v.empty()) return UsageError("-o wants a file name");
-            o.output = std::string(v);
+        } else if (!find && IsOutputOption(arg)) {
+            if (const int status = OutputOption(argc, argv, i, o.output); status != 0)
+                return status;
         } else if (find && (arg == "--where" || arg.starts_with("--where="))) {
             if (!OptionValue(argc, argv, i, "--where", where)) return Usage();
             hasWhere = true;
@@ -182,15 +195,9 @@ int Export(int argc, char** argv) {
             if (o.format == nullptr) {
                 return UsageError("--format wants " + FormatNames(nullptr, ", ", " or "));
             }
-        } else if (arg == "-o" || arg == "--output" || arg.starts_with("--output=")) {
-            if (arg == "-o") {
-                if (i + 1 >= argc) return Usage();
-                v = argv[++i];
-            } else if (!OptionValue(argc, argv, i, "--output", v)) {
-                return Usage();
-            }
-            if (v.empty()) return UsageError("-o wants a file name");
-            o.output = std::string(v);
+        } else if (IsOutputOption(arg)) {
+            if (const int status = OutputOption(argc, argv, i, o.output); status != 0)
+                return status;
         } else if (arg == "--split") {
             o.split = true;
         } else if (arg == "--delimiter" || arg.starts_with("--delimiter=")) {
