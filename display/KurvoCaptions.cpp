@@ -151,6 +151,9 @@ int Kurvo::triggerState(const kurvo::ReadoutInputs& in) const {
     // Judged on the whole record where the measurement did (measure::TriggerState); else on the
     // part in view.
     if (measured_[c].frames > 0 && measured_[c].triggered != 0) return measured_[c].triggered;
+    // Samples that are no acquisition (the window's zeroed buffers before the first one) have
+    // no trigger status to tell.
+    if (acquisitionNumber_ == 0) return 0;
     const double s = in.sensitivity[c];
     if (!(s > 0.0) || !std::isfinite(in.triggerLevel[c])) return 0;
     // The trigger point's frame within the plot: only where the plot shows it.

@@ -179,6 +179,10 @@ TEST_F(AcquisitionOnSimulator, TheChartReadsWhatOnlyTheAcquisitionTells) {
                  << r.channel[0].peak.toStdString();
          }},
     };
+    // Before the first acquisition the chart shows the zeroed buffers: no trigger status.
+    Start();
+    EXPECT_EQ(form->Kurvo1->readouts().triggerStatus, "");
+    TearDown();
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Start(c.options);
