@@ -231,6 +231,13 @@ TEST_F(MeasureFindTest, MeasureTakesBadInputAsExportDoes) {
                       static_cast<std::size_t>(c.rows + 1));
         }
     }
+    // An intact file is measured by two threads, a damaged one record after record: the same
+    // rows for the same records.
+    const std::vector<std::string> both = Lines(run("measure " + Quote(file_)).out);
+    const std::vector<std::string> one = Lines(run("measure " + Quote(damaged)).out);
+    ASSERT_EQ(both.size(), static_cast<std::size_t>(kCount + 1));
+    ASSERT_EQ(one.size(), static_cast<std::size_t>(kCount));  // the header and 19 intact rows
+    EXPECT_EQ(std::vector<std::string>(both.begin(), both.begin() + kCount), one);
 }
 
 }  // namespace

@@ -1,18 +1,20 @@
-// rv8rec measure and rv8rec find: every record measured by the chart's own code
-// (display/RecordReadings.h), as a table (CSV or JSON) with a summary, or as the list of the
-// records whose readings match an expression (display/RecordFilter.h).
+// rv8rec measure: every record measured by the chart's own code (display/RecordReadings.h), as
+// a table (CSV or JSON) with a summary.
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cinttypes>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
-#include "display/RecordFilter.h"
 #include "display/RecordReadings.h"
+#include "logging/RecordingIndex.h"
 #include "tools/rv8rec/Common.h"
 
 namespace rv8rec {
@@ -167,6 +169,17 @@ class MeasureExporter final : public Exporter {
 
     bool record(const rv8::RecordingRecord& rec) override {
         meter_.measure(rec, header_, readings_.data(), channels_);
+        return write(rec);
+    }
+    // A record measured elsewhere (MeasureInParallel), with its readings of every channel.
+    bool recordMeasured(const rv8::RecordingRecord& rec,
+                        const std::vector<ChannelReadings>& readings) {
+        std::copy_n(readings.begin(), channels_, readings_.begin());
+        return write(rec);
+    }
+
+  private:
+    bool write(const rv8::RecordingRecord& rec) {
         for (std::size_t c = 0; c < channels_; ++c) {
             const ChannelReadings& r = readings_[c];
             for (std::size_t k = 0; k < kColumnCount; ++k)
@@ -176,6 +189,7 @@ class MeasureExporter final : public Exporter {
         return out_.put(json_ ? JsonRow(rec) : CsvRow(rec), error_);
     }
 
+  public:
     bool finish() override {
         if (json_ && !out_.put("\n ],\n \"summary\": {" + JsonSummary() + "}}\n", error_))
             return false;
@@ -276,68 +290,6 @@ class MeasureExporter final : public Exporter {
     uint64_t rows_ = 0;
 };
 
-// Collects the numbers of the records that match, and prints them as a --records list.
-class FindExporter final : public Exporter {
-  public:
-    explicit FindExporter(const rv8::measure::RecordFilter& filter) : filter_(filter) {}
-
-    bool begin(const rv8::RecordingHeader& h) override {
-        header_ = h;
-        // Only the channels the expression names are measured.
-        channels_ = std::min<std::size_t>(h.channelCount, filter_.highestChannel());
-        readings_.resize(channels_);
-        return true;
-    }
-    bool record(const rv8::RecordingRecord& rec) override {
-        if (channels_ > 0) meter_.measure(rec, header_, readings_.data(), channels_);
-        const rv8::measure::RecordFacts facts{rec.number, rec.sampleRate, rec.eventMark,
-                                              readings_.data(), channels_};
-        ++seen_;
-        if (!filter_.matches(facts)) return true;
-        ++matches_;
-        if (!list_.empty() && lastMatch_ + 1 == rec.number) {
-            open_ = true;
-        } else {
-            closeRun();
-            if (!list_.empty()) list_ += ',';
-            list_ += std::to_string(rec.number);
-        }
-        lastMatch_ = rec.number;
-        return true;
-    }
-    bool finish() override {
-        closeRun();
-        if (!list_.empty()) std::printf("%s\n", list_.c_str());
-        FlushOutput();
-        if (std::ferror(stdout))
-            return fail(std::string("cannot write the output: ") + std::strerror(OutputError()));
-        std::fprintf(stderr, "rv8rec: %" PRIu64 " of %" PRIu64 " records match\n", matches_, seen_);
-        return true;
-    }
-    void abandon() override {}
-    bool keepsEmptyOutput() const override { return true; }
-
-  private:
-    void closeRun() {
-        if (open_) {
-            list_ += '-';
-            list_ += std::to_string(lastMatch_);
-        }
-        open_ = false;
-    }
-    const rv8::measure::RecordFilter& filter_;
-    rv8::RecordingHeader header_;
-    std::size_t channels_ = 0;
-    rv8::measure::RecordMeter meter_;
-    std::vector<ChannelReadings> readings_;
-    std::string list_;
-    uint32_t lastMatch_ = 0;
-    bool open_ = false;
-    uint64_t matches_ = 0, seen_ = 0;
-};
-
-// In the reading thread: a worker thread (MakeThreadedExporter) gains nothing here, since
-// copying a record into its queue costs about what measuring it does.
 std::unique_ptr<Exporter> MakeCsv(const ExportOptions& o, const std::string& input) {
     return std::make_unique<MeasureExporter>(o, input, false);
 }
@@ -352,22 +304,88 @@ constexpr ExportFormat kMeasureJson{
 
 }  // namespace
 
-int MeasureCommand(const std::string& input, ExportOptions options, bool json) {
-    options.format = json ? &kMeasureJson : &kMeasureCsv;
-    return RunRecords(input, options, options.format->make(options, input), kMeasureWords);
+namespace {
+
+// The records of a file that is simply intact, measured by two threads (each reads its records
+// through the record index, their CRCs checked, and measures them), then written in order.
+// False, with nothing written, for anything else (a damaged or growing tail, a read error, a
+// range running past the end, very many records or channels): the sequential path then does
+// it, with the export's messages. `status` is the exit status when it returns true.
+bool MeasureInParallel(const std::string& input, const ExportOptions& o, bool json, int& status) {
+    constexpr std::size_t kMaxChannels = 64, kMaxRecords = 100000;  // what the rows may hold
+    rv8::RecordingIndex::Options heads;
+    heads.verify = false;  // each record's CRC is checked when it is read
+    std::string error;
+    const auto index = rv8::RecordingIndex::Open(input, heads, error);
+    if (!index) return false;
+    while (index->advance()) {
+    }
+    const rv8::RecordingIndex::Status s = index->status();
+    if (s.damaged || s.pending || s.walking || s.ioError || s.count == 0) return false;
+    const RecordRange& range = o.range;
+    if (range.given && range.last >= s.count) return false;
+    std::vector<uint32_t> numbers;
+    for (uint64_t k = range.first; k < s.count && k <= range.last; ++k) {
+        if (range.contains(static_cast<uint32_t>(k))) numbers.push_back(static_cast<uint32_t>(k));
+        if (numbers.size() > kMaxRecords) return false;
+    }
+    const rv8::RecordingHeader& header = index->header();
+    const std::size_t channels = header.channelCount;
+    if (numbers.empty() || channels > kMaxChannels) return false;
+
+    struct Row {
+        rv8::RecordingRecord record;  // without its samples
+        std::vector<ChannelReadings> readings;
+    };
+    std::vector<Row> rows(numbers.size());
+    std::atomic<bool> failed{false};
+    const auto work = [&](std::size_t first) {
+        rv8::measure::RecordMeter meter;
+        rv8::RecordingRecord rec;
+        for (std::size_t i = first; i < numbers.size() && !failed; i += 2) {
+            if (index->read(numbers[i], rec) != rv8::RecordingIndex::Result::Ok) {
+                failed = true;
+                return;
+            }
+            Row& row = rows[i];
+            row.readings.resize(channels);
+            meter.measure(rec, header, row.readings.data(), channels);
+            row.record.number = rec.number;
+            row.record.timeUs = rec.timeUs;
+            row.record.sampleRate = rec.sampleRate;
+            row.record.eventMark = rec.eventMark;
+            row.record.frames = rec.frames;
+            row.record.comment = rec.comment;
+        }
+    };
+    std::thread helper;
+    {
+        HoldSignals hold;  // the helper leaves SIGINT, SIGTERM and SIGHUP to this thread
+        helper = std::thread(work, 1);
+    }
+    work(0);
+    helper.join();
+    if (failed) return false;
+
+    MeasureExporter out(o, input, json);
+    bool ok = out.begin(header);
+    for (std::size_t i = 0; ok && i < rows.size(); ++i)
+        ok = out.recordMeasured(rows[i].record, rows[i].readings);
+    if (ok) ok = out.finish();
+    if (!ok) {
+        out.abandon();
+        std::fprintf(stderr, "rv8rec: %s\n", out.error().c_str());
+    }
+    status = ok ? kExitIntact : kExitUsage;
+    return true;
 }
 
-int FindCommand(const std::string& input, const ExportOptions& options, std::string_view where) {
-    std::string error;
-    std::size_t at = 0;
-    const auto filter = rv8::measure::RecordFilter::Parse(where, error, at);
-    if (!filter) {
-        std::fprintf(stderr, "rv8rec: --where: %s at character %zu:\n  %.*s\n  %*s^\n",
-                     error.c_str(), at + 1, static_cast<int>(where.size()), where.data(),
-                     static_cast<int>(at), "");
-        return kExitUsage;
-    }
-    return RunRecords(input, options, std::make_unique<FindExporter>(*filter), kFindWords);
+}  // namespace
+
+int MeasureCommand(const std::string& input, ExportOptions options, bool json) {
+    options.format = json ? &kMeasureJson : &kMeasureCsv;
+    if (int status = 0; MeasureInParallel(input, options, json, status)) return status;
+    return RunRecords(input, options, options.format->make(options, input), kMeasureWords);
 }
 
 }  // namespace rv8rec
