@@ -115,37 +115,16 @@ RecordingIndex::~RecordingIndex() {
 }
 
 int RecordingIndex::readAt(uint64_t offset, uint8_t* dst, std::size_t n) const {
-    while (n > 0) {
-        // A hole of a sparse file is filled with zeros here, as the sequential readers do, so
-        // that a hostile sparse file costs neither page cache nor time. Past the present end
-        // nothing counts as a hole, so that a file cut meanwhile ends the read.
-        std::size_t hole = 0;
-        const off_t data = ::lseek(fd_, static_cast<off_t>(offset), SEEK_DATA);
-        if (data >= 0) {
-            hole = static_cast<std::size_t>(std::min<uint64_t>(n, data - offset));
-        } else if (errno == ENXIO && offset + n <= FileSizeOf(fd_)) {
-            hole = n;
-        }
-        if (hole > 0) {
-            std::memset(dst, 0, hole);
-            dst += hole;
-            n -= hole;
-            offset += hole;
-            continue;
-        }
-        std::size_t want = n;
-        const off_t nextHole = ::lseek(fd_, static_cast<off_t>(offset), SEEK_HOLE);
-        if (nextHole > 0 && static_cast<uint64_t>(nextHole) > offset)
-            want = static_cast<std::size_t>(std::min<uint64_t>(n, nextHole - offset));
-        const ssize_t got = ::pread(fd_, dst, want, static_cast<off_t>(offset));
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) return errno != 0 ? errno : EIO;
-        if (got == 0) return -1;
-        dst += got;
-        n -= static_cast<std::size_t>(got);
-        offset += static_cast<uint64_t>(got);
+    int error = 0;
+    switch (recfile::ReadFile(fd_, offset, dst, n, error)) {
+        case recfile::Got::All:
+            return 0;
+        case recfile::Got::Ended:
+            return -1;
+        case recfile::Got::Failed:
+            break;
     }
-    return 0;
+    return error != 0 ? error : EIO;
 }
 
 // ---- status

@@ -13,11 +13,31 @@ FileSource::~FileSource() {
     ::close(fd_);
 }
 
-Got FileSource::read(uint64_t offset, uint8_t* dst, std::size_t n) {
+namespace {
+
+// Bytes of a hole at `offset`, at most n (0: data, or nothing known; a file system without holes
+// reports data everywhere). Past the file's present end nothing counts as a hole.
+std::size_t HoleAt(int fd, uint64_t offset, std::size_t n) {
+    const off_t data = ::lseek(fd, static_cast<off_t>(offset), SEEK_DATA);
+    if (data >= 0) return static_cast<std::size_t>(std::min<uint64_t>(n, data - offset));
+    if (errno != ENXIO) return 0;
+    struct stat st {};  // a hole up to the end, or past the end
+    if (::fstat(fd, &st) != 0 || offset + n > static_cast<uint64_t>(st.st_size)) return 0;
+    return n;
+}
+
+// Bytes of data at `offset` before the next hole, at most n (and at least 1).
+std::size_t DataAt(int fd, uint64_t offset, std::size_t n) {
+    const off_t hole = ::lseek(fd, static_cast<off_t>(offset), SEEK_HOLE);
+    if (hole < 0 || static_cast<uint64_t>(hole) <= offset) return n;
+    return static_cast<std::size_t>(std::min<uint64_t>(n, hole - offset));
+}
+
+}  // namespace
+
+Got ReadFile(int fd, uint64_t offset, uint8_t* dst, std::size_t n, int& error) {
     while (n > 0) {
-        // A hole (a sparse file) reads as zeros: they are filled in here rather than paged in by
-        // the kernel, so a hostile sparse file costs neither page cache nor time.
-        const std::size_t hole = HoleAt(offset, n);
+        const std::size_t hole = HoleAt(fd, offset, n);
         if (hole > 0) {
             std::memset(dst, 0, hole);
             dst += hole;
@@ -25,10 +45,10 @@ Got FileSource::read(uint64_t offset, uint8_t* dst, std::size_t n) {
             offset += hole;
             continue;
         }
-        const ssize_t got = ::pread(fd_, dst, DataAt(offset, n), static_cast<off_t>(offset));
+        const ssize_t got = ::pread(fd, dst, DataAt(fd, offset, n), static_cast<off_t>(offset));
         if (got < 0 && errno == EINTR) continue;
         if (got < 0) {
-            error_ = errno;
+            error = errno;
             return Got::Failed;
         }
         if (got == 0) return Got::Ended;
@@ -39,19 +59,8 @@ Got FileSource::read(uint64_t offset, uint8_t* dst, std::size_t n) {
     return Got::All;
 }
 
-std::size_t FileSource::HoleAt(uint64_t offset, std::size_t n) const {
-    const off_t data = ::lseek(fd_, static_cast<off_t>(offset), SEEK_DATA);
-    if (data >= 0) return static_cast<std::size_t>(std::min<uint64_t>(n, data - offset));
-    if (errno != ENXIO) return 0;
-    struct stat st {};  // a hole up to the end, or past the end
-    if (::fstat(fd_, &st) != 0 || offset + n > static_cast<uint64_t>(st.st_size)) return 0;
-    return n;
-}
-
-std::size_t FileSource::DataAt(uint64_t offset, std::size_t n) const {
-    const off_t hole = ::lseek(fd_, static_cast<off_t>(offset), SEEK_HOLE);
-    if (hole < 0 || static_cast<uint64_t>(hole) <= offset) return n;
-    return static_cast<std::size_t>(std::min<uint64_t>(n, hole - offset));
+Got FileSource::read(uint64_t offset, uint8_t* dst, std::size_t n) {
+    return ReadFile(fd_, offset, dst, n, error_);
 }
 
 std::string NotRegularText(mode_t mode) {

@@ -15,6 +15,12 @@ namespace rv8::recfile {
 // How a read of n bytes went.
 enum class Got { All, Ended, Failed };  // Ended: the file ended first (it shrank)
 
+// Reads exactly n bytes of the file `fd` at `offset` with pread. A hole of a sparse file reads
+// as zeros, filled in here rather than paged in, so that a hostile sparse file costs neither
+// page cache nor time; past the file's present end nothing counts as a hole, so that a file cut
+// while it is read ends the read (Ended). On Failed, `error` gets errno. Any thread may call it.
+Got ReadFile(int fd, uint64_t offset, uint8_t* dst, std::size_t n, int& error);
+
 // Where the bytes come from: a file (read piece by piece) or a buffer in memory.
 class Source {
   public:
@@ -50,13 +56,6 @@ class FileSource : public Source {
     int error() const { return error_; }
 
   private:
-    // Bytes of a hole at `offset`, at most n (0: data, or nothing known; a file system without
-    // holes reports data everywhere). Past the file's present end nothing counts as a hole, so
-    // that a file cut while being read ends the read.
-    std::size_t HoleAt(uint64_t offset, std::size_t n) const;
-    // Bytes of data at `offset` before the next hole, at most n (and at least 1).
-    std::size_t DataAt(uint64_t offset, std::size_t n) const;
-
     int fd_;
     uint64_t size_;
     int error_ = 0;
